@@ -1,0 +1,140 @@
+// Move-only owners for Win32 handles, keys, modules and GDI objects.
+#pragma once
+
+#include <windows.h>
+
+#include <utility>
+
+namespace hkb {
+
+// Traits: `type`, `invalid()` and `close(type)`.
+template <class Traits>
+class Unique {
+ public:
+  using type = typename Traits::type;
+
+  Unique() noexcept = default;
+  explicit Unique(type value) noexcept : m_value(value) {}
+  Unique(const Unique&) = delete;
+  Unique& operator=(const Unique&) = delete;
+  Unique(Unique&& other) noexcept : m_value(other.release()) {}
+  Unique& operator=(Unique&& other) noexcept {
+    if (this != &other) reset(other.release());
+    return *this;
+  }
+  ~Unique() { reset(); }
+
+  type get() const noexcept { return m_value; }
+  explicit operator bool() const noexcept { return m_value != Traits::invalid(); }
+
+  type release() noexcept { return std::exchange(m_value, Traits::invalid()); }
+  void reset(type value = Traits::invalid()) noexcept {
+    type old = std::exchange(m_value, value);
+    if (old != Traits::invalid()) Traits::close(old);
+  }
+  // For APIs that return the value through an out-pointer; closes what was held.
+  type* put() noexcept {
+    reset();
+    return &m_value;
+  }
+
+ private:
+  type m_value = Traits::invalid();
+};
+
+struct HandleTraits {
+  using type = HANDLE;
+  static type invalid() noexcept { return nullptr; }
+  static void close(type h) noexcept { ::CloseHandle(h); }
+};
+// CreateFileW and friends report failure as INVALID_HANDLE_VALUE.
+struct FileHandleTraits {
+  using type = HANDLE;
+  static type invalid() noexcept { return INVALID_HANDLE_VALUE; }
+  static void close(type h) noexcept { ::CloseHandle(h); }
+};
+struct KeyTraits {
+  using type = HKEY;
+  static type invalid() noexcept { return nullptr; }
+  static void close(type k) noexcept { ::RegCloseKey(k); }
+};
+struct ModuleTraits {
+  using type = HMODULE;
+  static type invalid() noexcept { return nullptr; }
+  static void close(type m) noexcept { ::FreeLibrary(m); }
+};
+struct GdiTraits {
+  using type = HGDIOBJ;
+  static type invalid() noexcept { return nullptr; }
+  static void close(type o) noexcept { ::DeleteObject(o); }
+};
+struct RegionTraits {
+  using type = HRGN;
+  static type invalid() noexcept { return nullptr; }
+  static void close(type r) noexcept { ::DeleteObject(r); }
+};
+struct FontTraits {
+  using type = HFONT;
+  static type invalid() noexcept { return nullptr; }
+  static void close(type f) noexcept { ::DeleteObject(f); }
+};
+struct BrushTraits {
+  using type = HBRUSH;
+  static type invalid() noexcept { return nullptr; }
+  static void close(type b) noexcept { ::DeleteObject(b); }
+};
+struct MemDcTraits {
+  using type = HDC;
+  static type invalid() noexcept { return nullptr; }
+  static void close(type dc) noexcept { ::DeleteDC(dc); }
+};
+struct WindowTraits {
+  using type = HWND;
+  static type invalid() noexcept { return nullptr; }
+  static void close(type w) noexcept { ::DestroyWindow(w); }
+};
+
+using UniqueHandle = Unique<HandleTraits>;
+using UniqueFile = Unique<FileHandleTraits>;
+using UniqueKey = Unique<KeyTraits>;
+using UniqueModule = Unique<ModuleTraits>;
+using UniqueGdi = Unique<GdiTraits>;
+using UniqueRegion = Unique<RegionTraits>;
+using UniqueFont = Unique<FontTraits>;
+using UniqueBrush = Unique<BrushTraits>;
+using UniqueMemDc = Unique<MemDcTraits>;
+using UniqueWindow = Unique<WindowTraits>;
+
+// A window DC from GetDC, given back with ReleaseDC.
+class WindowDc {
+ public:
+  explicit WindowDc(HWND wnd) noexcept : m_wnd(wnd), m_dc(::GetDC(wnd)) {}
+  WindowDc(const WindowDc&) = delete;
+  WindowDc& operator=(const WindowDc&) = delete;
+  ~WindowDc() {
+    if (m_dc) ::ReleaseDC(m_wnd, m_dc);
+  }
+  HDC get() const noexcept { return m_dc; }
+  explicit operator bool() const noexcept { return m_dc != nullptr; }
+
+ private:
+  HWND m_wnd;
+  HDC m_dc;
+};
+
+// Selects an object into a DC and puts the previous one back.
+class SelectObjectScope {
+ public:
+  SelectObjectScope(HDC dc, HGDIOBJ obj) noexcept : m_dc(dc), m_old(::SelectObject(dc, obj)) {}
+  SelectObjectScope(const SelectObjectScope&) = delete;
+  SelectObjectScope& operator=(const SelectObjectScope&) = delete;
+  ~SelectObjectScope() {
+    if (m_old && m_old != HGDI_ERROR) ::SelectObject(m_dc, m_old);
+  }
+
+ private:
+  HDC m_dc;
+  HGDIOBJ m_old;
+};
+
+}  // namespace hkb

@@ -1,0 +1,205 @@
+#include "hkbtest/harness.h"
+
+#include <shlobj.h>
+
+#include <vector>
+
+namespace hkbtest {
+
+std::wstring EnvFolder(const wchar_t* variable) {
+  wchar_t buf[32768];
+  DWORD n = ::GetEnvironmentVariableW(variable, buf, static_cast<DWORD>(std::size(buf)));
+  if (n == 0 || n >= std::size(buf)) return {};
+  std::wstring s(buf, n);
+  if (!s.empty() && s.back() != L'\\') s += L'\\';
+  return s;
+}
+
+std::wstring DistFile(const std::wstring& relative) { return EnvFolder(L"HKB_DIST") + relative; }
+std::wstring StandinFile(const std::wstring& name) { return EnvFolder(L"HKB_STANDINS") + name; }
+
+std::wstring ArtifactFile(const std::wstring& name) {
+  std::wstring dir = EnvFolder(L"HKB_ARTIFACTS");
+  if (dir.empty()) {
+    wchar_t tmp[MAX_PATH];
+    ::GetTempPathW(MAX_PATH, tmp);
+    dir = tmp;
+  }
+  ::SHCreateDirectoryExW(nullptr, dir.c_str(), nullptr);
+  return dir + name;
+}
+
+std::wstring ProgramFiles() {
+  wchar_t path[MAX_PATH] = {};
+  ::SHGetSpecialFolderPathW(nullptr, path, CSIDL_PROGRAM_FILES, FALSE);
+  return path;
+}
+
+bool FileExists(const std::wstring& path) {
+  return ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+std::string ReadFileBytes(const std::wstring& path) {
+  hkb::UniqueFile file(::CreateFileW(path.c_str(), GENERIC_READ,
+                                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                     nullptr, OPEN_EXISTING, 0, nullptr));
+  if (!file) return {};
+  std::string out;
+  char buf[4096];
+  DWORD got = 0;
+  while (::ReadFile(file.get(), buf, sizeof buf, &got, nullptr) && got > 0) out.append(buf, got);
+  return out;
+}
+
+bool WriteFileBytes(const std::wstring& path, const std::string& data) {
+  hkb::UniqueFile file(::CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                                     CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file) return false;
+  DWORD put = 0;
+  return ::WriteFile(file.get(), data.data(), static_cast<DWORD>(data.size()), &put, nullptr) &&
+         put == data.size();
+}
+
+std::wstring TempFilePath(const wchar_t* prefix) {
+  wchar_t dir[MAX_PATH];
+  wchar_t file[MAX_PATH];
+  ::GetTempPathW(MAX_PATH, dir);
+  ::GetTempFileNameW(dir, prefix, 0, file);
+  ::DeleteFileW(file);
+  return file;
+}
+
+Library::Library(const std::wstring& path) : m_module(::LoadLibraryW(path.c_str())) {
+  if (!m_module) m_error = ::GetLastError();
+}
+
+RecordingWindow::RecordingWindow(const wchar_t* cls, const wchar_t* title) : m_class(cls) {
+  WNDCLASSEXW wc = {};
+  wc.cbSize = sizeof wc;
+  wc.lpfnWndProc = &RecordingWindow::Proc;
+  wc.hInstance = ::GetModuleHandleW(nullptr);
+  wc.lpszClassName = m_class.c_str();
+  ::RegisterClassExW(&wc);
+  m_wnd = ::CreateWindowExW(0, m_class.c_str(), title, WS_POPUP, 0, 0, 10, 10, nullptr, nullptr,
+                            wc.hInstance, nullptr);
+  ::SetWindowLongPtrW(m_wnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+}
+
+RecordingWindow::~RecordingWindow() {
+  if (m_wnd) ::DestroyWindow(m_wnd);
+  ::UnregisterClassW(m_class.c_str(), ::GetModuleHandleW(nullptr));
+}
+
+const std::vector<RecordingWindow::Message>& RecordingWindow::received() {
+  PumpFor(std::chrono::milliseconds(0));
+  return m_messages;
+}
+
+LRESULT CALLBACK RecordingWindow::Proc(HWND wnd, UINT msg, WPARAM wp, LPARAM lp) {
+  auto* self = reinterpret_cast<RecordingWindow*>(::GetWindowLongPtrW(wnd, GWLP_USERDATA));
+  if (self && msg >= WM_USER) self->m_messages.push_back({msg, wp, lp});
+  return ::DefWindowProcW(wnd, msg, wp, lp);
+}
+
+static void PumpOnce() {
+  MSG m;
+  while (::PeekMessageW(&m, nullptr, 0, 0, PM_REMOVE)) {
+    ::TranslateMessage(&m);
+    ::DispatchMessageW(&m);
+  }
+}
+
+bool PumpUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout) {
+  const ULONGLONG end = ::GetTickCount64() + static_cast<ULONGLONG>(timeout.count());
+  for (;;) {
+    PumpOnce();
+    if (done()) return true;
+    if (::GetTickCount64() >= end) return false;
+    ::MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
+  }
+}
+
+void PumpFor(std::chrono::milliseconds duration) {
+  PumpUntil([] { return false; }, duration);
+  PumpOnce();
+}
+
+ScopedFileCopy::ScopedFileCopy(const std::wstring& source, const std::wstring& target)
+    : m_target(target) {
+  // Create each missing parent folder, remembering which ones to remove.
+  std::vector<std::wstring> parents;
+  for (size_t pos = target.find_last_of(L'\\'); pos != std::wstring::npos && pos > 2;
+       pos = target.find_last_of(L'\\', pos - 1)) {
+    std::wstring dir = target.substr(0, pos);
+    if (FileExists(dir)) break;
+    parents.push_back(dir);
+  }
+  for (auto it = parents.rbegin(); it != parents.rend(); ++it) {
+    if (::CreateDirectoryW(it->c_str(), nullptr)) m_created_dirs.push_back(*it);
+  }
+  m_ok = ::CopyFileW(source.c_str(), target.c_str(), FALSE) != FALSE;
+  if (!m_ok) m_error = ::GetLastError();
+}
+
+ScopedFileCopy::~ScopedFileCopy() {
+  // A started copy may still be running for a moment; retry the delete.
+  for (int i = 0; i < 50 && FileExists(m_target) && !::DeleteFileW(m_target.c_str()); ++i) ::Sleep(100);
+  for (auto it = m_created_dirs.rbegin(); it != m_created_dirs.rend(); ++it) ::RemoveDirectoryW(it->c_str());
+}
+
+ScopedEnv::ScopedEnv(const wchar_t* name, const std::wstring& value) : m_name(name) {
+  wchar_t buf[32768];
+  DWORD n = ::GetEnvironmentVariableW(name, buf, static_cast<DWORD>(std::size(buf)));
+  m_had = n > 0 && n < std::size(buf);
+  if (m_had) m_old.assign(buf, n);
+  ::SetEnvironmentVariableW(name, value.c_str());
+}
+
+ScopedEnv::~ScopedEnv() { ::SetEnvironmentVariableW(m_name.c_str(), m_had ? m_old.c_str() : nullptr); }
+
+bool SaveScreenshot(const std::wstring& name) {
+  const int x = ::GetSystemMetrics(SM_XVIRTUALSCREEN);
+  const int y = ::GetSystemMetrics(SM_YVIRTUALSCREEN);
+  const int w = ::GetSystemMetrics(SM_CXVIRTUALSCREEN);
+  const int h = ::GetSystemMetrics(SM_CYVIRTUALSCREEN);
+  if (w <= 0 || h <= 0) return false;
+
+  hkb::WindowDc screen(nullptr);
+  hkb::UniqueMemDc mem(::CreateCompatibleDC(screen.get()));
+  BITMAPINFO bi = {};
+  bi.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
+  bi.bmiHeader.biWidth = w;
+  bi.bmiHeader.biHeight = h;  // bottom-up, as BMP files store it
+  bi.bmiHeader.biPlanes = 1;
+  bi.bmiHeader.biBitCount = 24;
+  bi.bmiHeader.biCompression = BI_RGB;
+  void* bits = nullptr;
+  hkb::UniqueGdi bmp(::CreateDIBSection(screen.get(), &bi, DIB_RGB_COLORS, &bits, nullptr, 0));
+  if (!mem || !bmp || !bits) return false;
+  {
+    hkb::SelectObjectScope sel(mem.get(), bmp.get());
+    if (!::BitBlt(mem.get(), 0, 0, w, h, screen.get(), x, y, SRCCOPY)) return false;
+  }
+  ::GdiFlush();
+  const DWORD stride = ((static_cast<DWORD>(w) * 3 + 3) & ~3u);
+  const DWORD image = stride * static_cast<DWORD>(h);
+  BITMAPFILEHEADER fh = {};
+  fh.bfType = 0x4D42;
+  fh.bfOffBits = sizeof(BITMAPFILEHEADER) + sizeof(BITMAPINFOHEADER);
+  fh.bfSize = fh.bfOffBits + image;
+  bi.bmiHeader.biSizeImage = image;
+  std::string data(reinterpret_cast<const char*>(&fh), sizeof fh);
+  data.append(reinterpret_cast<const char*>(&bi.bmiHeader), sizeof(BITMAPINFOHEADER));
+  data.append(static_cast<const char*>(bits), image);
+  return WriteFileBytes(ArtifactFile(name), data);
+}
+
+std::string Narrow(const std::wstring& s) {
+  if (s.empty()) return {};
+  int n = ::WideCharToMultiByte(CP_UTF8, 0, s.data(), static_cast<int>(s.size()), nullptr, 0, nullptr, nullptr);
+  std::string out(static_cast<size_t>(n), '\0');
+  ::WideCharToMultiByte(CP_UTF8, 0, s.data(), static_cast<int>(s.size()), out.data(), n, nullptr, nullptr);
+  return out;
+}
+
+}  // namespace hkbtest
