@@ -126,7 +126,7 @@ int wmain(int argc, wchar_t** argv) {
     }
     if (cmd == "couninit") {
       ::CoUninitialize();
-      Trace("client couninit");
+      Trace("client couninit = done");
       continue;
     }
     if (cmd == "power") {
@@ -142,7 +142,7 @@ int wmain(int argc, wchar_t** argv) {
     if (cmd == "unload") {
       ::FreeLibrary(dll);
       dll = nullptr;
-      Trace("client unload");
+      Trace("client unload = done");
     } else if (cmd.rfind("bright:", 0) == 0) {
       auto fn = Proc<int (*)(int)>(dll, "HKBFNK_SetCurrentBright");
       Trace("client " + cmd + " = " + std::to_string(fn(std::stoi(cmd.substr(7)))));

@@ -121,7 +121,7 @@ std::string Trace::Text() const {
   return t;
 }
 
-Trace RunClient(const Setup& setup, const std::vector<std::wstring>& commands) {
+Trace RunClient(const ClientSetup& setup, const std::vector<std::wstring>& commands) {
   Trace run;
   const std::wstring scenario = hkbtest::TempFilePath(L"fsc");
   const std::wstring trace = hkbtest::TempFilePath(L"ftr");

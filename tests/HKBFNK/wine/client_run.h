@@ -61,12 +61,12 @@ struct Trace {
   std::string Text() const;
 };
 
-struct Setup {
+struct ClientSetup {
   std::string scenario;
   const wchar_t* version = nullptr;  // Wine's name of the Windows version for the caller, or none
   bool power_standin = true;
 };
 
-Trace RunClient(const Setup& setup, const std::vector<std::wstring>& commands);
+Trace RunClient(const ClientSetup& setup, const std::vector<std::wstring>& commands);
 
 }  // namespace fnktest
