@@ -14,16 +14,27 @@
 //   power          traces the ACLineStatus the system reports
 //   sdc:watch      watches the DLL's SetDisplayConfig calls (passed on to the system)
 //   sdc:<n>        as sdc:watch, but answers <n> instead of calling the system
+//   loop:<n>       n rounds of up, down, match, query and rotate; traces the
+//                  process's handles, private bytes and GDI/USER objects before and after
+//   time:<n>:<what> mean microseconds per call over n calls of an export
+//                  (bright, match, query, rotate) or of a baseline: rawquery (the
+//                  two display calls alone), rawwmi (one brightness walk over a
+//                  connection of the caller's own)
 #include <windows.h>
 #include <objbase.h>
+#include <psapi.h>
+#include <wbemcli.h>
 
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <string>
 
 #include "scenario.h"
 
-using standin::Trace;
+namespace {
+void Trace(const std::string& line) { standin::Trace(line, true); }
+}  // namespace
 
 namespace {
 
@@ -104,6 +115,83 @@ Fn Proc(HMODULE m, const char* name) {
   return reinterpret_cast<Fn>(reinterpret_cast<void*>(::GetProcAddress(m, name)));
 }
 
+struct Usage {
+  DWORD handles = 0;
+  SIZE_T private_bytes = 0;
+  DWORD gdi = 0;
+  DWORD user = 0;
+};
+
+Usage Measure() {
+  Usage u;
+  // Wine reports no process handle count; the value of a fresh handle shows
+  // the same (handle values are reused lowest first, so leaked ones push it up).
+  ::GetProcessHandleCount(::GetCurrentProcess(), &u.handles);
+  if (u.handles == 0) {
+    HANDLE probe = ::CreateEventW(nullptr, FALSE, FALSE, nullptr);
+    u.handles = static_cast<DWORD>(reinterpret_cast<ULONG_PTR>(probe) / 4);
+    ::CloseHandle(probe);
+  }
+  PROCESS_MEMORY_COUNTERS_EX pmc = {};
+  pmc.cb = sizeof pmc;
+  if (::K32GetProcessMemoryInfo(::GetCurrentProcess(), reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&pmc), sizeof pmc))
+    u.private_bytes = pmc.PrivateUsage ? pmc.PrivateUsage : pmc.PagefileUsage;  // Wine: PagefileUsage
+  u.gdi = ::GetGuiResources(::GetCurrentProcess(), GR_GDIOBJECTS);
+  u.user = ::GetGuiResources(::GetCurrentProcess(), GR_USEROBJECTS);
+  return u;
+}
+
+std::string Span(unsigned long long a, unsigned long long b) { return std::to_string(a) + "->" + std::to_string(b); }
+
+// One brightness walk over a WMI connection of the caller's own, as a baseline.
+struct OwnWmi {
+  IWbemLocator* locator = nullptr;
+  IWbemServices* services = nullptr;
+  OwnWmi() {
+    const CLSID clsid = {0x4590F811, 0x1D3A, 0x11D0, {0x89, 0x1F, 0x00, 0xAA, 0x00, 0x4B, 0x2E, 0x24}};
+    const IID iid = {0xDC12A687, 0x737F, 0x11CF, {0x88, 0x4D, 0x00, 0xAA, 0x00, 0x4B, 0x2E, 0x24}};
+    ::CoInitialize(nullptr);
+    if (FAILED(::CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, iid, reinterpret_cast<void**>(&locator))))
+      return;
+    BSTR ns = ::SysAllocString(L"ROOT\\WMI");
+    locator->ConnectServer(ns, nullptr, nullptr, nullptr, 0x80, nullptr, nullptr, &services);
+    ::SysFreeString(ns);
+  }
+  ~OwnWmi() {
+    if (services) services->Release();
+    if (locator) locator->Release();
+    ::CoUninitialize();
+  }
+  void Walk() {
+    if (!services) return;
+    BSTR cls = ::SysAllocString(L"WmiMonitorBrightness");
+    IEnumWbemClassObject* e = nullptr;
+    if (SUCCEEDED(services->CreateInstanceEnum(cls, 0x30, nullptr, &e)) && e) {
+      IWbemClassObject* o = nullptr;
+      ULONG got = 0;
+      while (e->Next(WBEM_INFINITE, 1, &o, &got) == 0 && got == 1) {
+        VARIANT v;
+        ::VariantInit(&v);
+        o->Get(L"CurrentBrightness", 0, &v, nullptr, nullptr);
+        ::VariantClear(&v);
+        o->Release();
+      }
+      e->Release();
+    }
+    ::SysFreeString(cls);
+  }
+};
+
+void RawQuery() {
+  UINT32 np = 0, nm = 0;
+  if (::GetDisplayConfigBufferSizes(QDC_DATABASE_CURRENT, &np, &nm) != ERROR_SUCCESS) return;
+  std::string paths(np * sizeof(DISPLAYCONFIG_PATH_INFO), '\0');
+  std::string modes(nm * sizeof(DISPLAYCONFIG_MODE_INFO), '\0');
+  DISPLAYCONFIG_TOPOLOGY_ID topo = {};
+  ::QueryDisplayConfig(QDC_DATABASE_CURRENT, &np, reinterpret_cast<DISPLAYCONFIG_PATH_INFO*>(paths.data()), &nm,
+                       reinterpret_cast<DISPLAYCONFIG_MODE_INFO*>(modes.data()), &topo);
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
@@ -161,6 +249,55 @@ int wmain(int argc, wchar_t** argv) {
                                   reinterpret_cast<void*>(&WatchSetDisplayConfig), &original);
       if (ok && !g_realSetDisplayConfig) g_realSetDisplayConfig = reinterpret_cast<SetDisplayConfigFn>(original);
       Trace("client " + cmd + " = " + (ok ? "ok" : "failed"));
+    } else if (cmd.rfind("loop:", 0) == 0) {
+      const int rounds = std::stoi(cmd.substr(5));
+      auto bright = Proc<int (*)(int)>(dll, "HKBFNK_SetCurrentBright");
+      auto match = Proc<int (*)()>(dll, "HKBFNK_MatchMonitorBrightness");
+      auto query = Proc<int (*)()>(dll, "HKBFNK_QueryDisplayConfig");
+      auto rotate = Proc<int (*)()>(dll, "HKBFNK_RightRotate");
+      int failures = 0;
+      auto round = [&] {
+        failures += bright(2) == 0;
+        failures += bright(3) == 0;
+        failures += match() == 0;
+        failures += query() == 0;
+        failures += rotate() == 0;
+      };
+      round();  // connection, table and version code are made once
+      const Usage before = Measure();
+      for (int n = 0; n < rounds; ++n) round();
+      const Usage after = Measure();
+      Trace("client " + cmd + " = failures:" + std::to_string(failures) + " handles:" +
+            Span(before.handles, after.handles) + " private:" + Span(before.private_bytes, after.private_bytes) +
+            " gdi:" + Span(before.gdi, after.gdi) + " user:" + Span(before.user, after.user));
+    } else if (cmd.rfind("time:", 0) == 0) {
+      const size_t colon = cmd.find(':', 5);
+      const int calls = std::stoi(cmd.substr(5, colon - 5));
+      const std::string what = cmd.substr(colon + 1);
+      auto bright = Proc<int (*)(int)>(dll, "HKBFNK_SetCurrentBright");
+      auto match = Proc<int (*)()>(dll, "HKBFNK_MatchMonitorBrightness");
+      auto query = Proc<int (*)()>(dll, "HKBFNK_QueryDisplayConfig");
+      auto rotate = Proc<int (*)()>(dll, "HKBFNK_RightRotate");
+      std::unique_ptr<OwnWmi> own;
+      if (what == "rawwmi") own = std::make_unique<OwnWmi>();
+      auto call = [&](int n) {
+        if (what == "bright") bright(n % 2 ? 3 : 2);
+        else if (what == "match") match();
+        else if (what == "query") query();
+        else if (what == "rotate") rotate();
+        else if (what == "rawquery") RawQuery();
+        else if (what == "rawwmi") own->Walk();
+      };
+      call(1);  // first use sets things up
+      LARGE_INTEGER f, t0, t1;
+      ::QueryPerformanceFrequency(&f);
+      ::QueryPerformanceCounter(&t0);
+      for (int n = 0; n < calls; ++n) call(n);
+      ::QueryPerformanceCounter(&t1);
+      const double us = 1e6 * static_cast<double>(t1.QuadPart - t0.QuadPart) / static_cast<double>(f.QuadPart) / calls;
+      char buf[64];
+      std::snprintf(buf, sizeof buf, "%.2f", us);
+      Trace("client " + cmd + " = " + buf);
     } else {
       Trace("client " + cmd + " = unknown command");
     }

@@ -42,7 +42,10 @@ inline std::string Utf8(const wchar_t* s) {
   return out;
 }
 
-inline void Trace(const std::string& line) {
+// `always`: written even when HKBFNK_QUIET is set (timing and leak runs keep
+// only the caller's results).
+inline void Trace(const std::string& line, bool always = false) {
+  if (!always && !EnvUtf8(L"HKBFNK_QUIET").empty()) return;
   const std::wstring path = Wide(EnvUtf8(L"HKBFNK_TRACE"));
   if (path.empty()) return;
   HANDLE f = ::CreateFileW(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,

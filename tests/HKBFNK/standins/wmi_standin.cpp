@@ -614,6 +614,6 @@ extern "C" HRESULT STDAPICALLTYPE DllGetClassObject(REFCLSID clsid, REFIID iid, 
 extern "C" HRESULT STDAPICALLTYPE DllCanUnloadNow(void) { return g_objects == 0 && g_locks == 0 ? S_OK : S_FALSE; }
 
 extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID reserved) {
-  if (reason == DLL_PROCESS_DETACH && reserved == nullptr) Trace("wmi unloaded objects=" + std::to_string(g_objects));
+  if (reason == DLL_PROCESS_DETACH && reserved == nullptr) Trace("wmi unloaded objects=" + std::to_string(g_objects), true);
   return TRUE;
 }

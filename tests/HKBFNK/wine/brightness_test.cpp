@@ -2,6 +2,7 @@
 // a caller process of its own, against the WMI locator and powrprof stand-ins.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -333,6 +334,31 @@ TEST_F(Brightness, ReloadingAfterUnloadStartsAfresh) {
   EXPECT_EQ(t.Result("bright:2", 1), "7");  // the stand-in is loaded afresh too
   EXPECT_EQ(t.Count("wmi locator created"), 2u) << t.Text();
   EXPECT_EQ(CountIn(t.During("bright:2", 1), kEnum), 2u) << t.Text();
+}
+
+// ----------------------------------------------------------------- leaks
+
+TEST_F(Brightness, ThousandsOfCallsKeepHandlesMemoryAndObjectsLevel) {
+  ClientSetup s{Panel11(50) + Power(60, 60)};
+  s.quiet = true;
+  const Trace t = RunClient(s, {L"loop:1000", L"unload", L"coinit"});
+  ASSERT_TRUE(t.finished) << t.Text();
+  const std::string r = t.Result("loop:1000");
+  std::printf("5000 calls: %s\n", r.c_str());
+  unsigned long f = 0, h0 = 0, h1 = 0, g0 = 0, g1 = 0, u0 = 0, u1 = 0;
+  unsigned long long p0 = 0, p1 = 0;
+  ASSERT_EQ(std::sscanf(r.c_str(), "failures:%lu handles:%lu->%lu private:%llu->%llu gdi:%lu->%lu user:%lu->%lu", &f,
+                        &h0, &h1, &p0, &p1, &g0, &g1, &u0, &u1),
+            9)
+      << r;
+  EXPECT_EQ(f, 0u);
+  EXPECT_LE(h1, h0 + 2) << "handles grow with the calls";
+  EXPECT_LE(p1, p0 + 512 * 1024) << "private bytes grow with the calls";
+  EXPECT_EQ(g1, g0);
+  EXPECT_EQ(u1, u0);
+  // Every WMI object of those calls was released by the time COM let the stand-in go.
+  EXPECT_EQ(t.Count("wmi unloaded objects=0"), 1u) << t.Text();
+  EXPECT_EQ(t.Result("coinit"), "0x0");
 }
 
 TEST(LocatorRegistration, IsPutBackAfterTheTest) {

@@ -129,6 +129,8 @@ Trace RunClient(const ClientSetup& setup, const std::vector<std::wstring>& comma
   {
     hkbtest::ScopedEnv scenario_env(L"HKBFNK_SCENARIO", scenario);
     hkbtest::ScopedEnv trace_env(L"HKBFNK_TRACE", trace);
+    std::optional<hkbtest::ScopedEnv> quiet_env;
+    if (setup.quiet) quiet_env.emplace(L"HKBFNK_QUIET", L"1");
     ScopedRegistryValue overrides(HKEY_CURRENT_USER, kAppDefaults + L"\\DllOverrides", L"powrprof",
                                   setup.power_standin ? std::optional<std::wstring>(L"native") : std::nullopt);
     ScopedRegistryValue version(HKEY_CURRENT_USER, kAppDefaults, L"Version",

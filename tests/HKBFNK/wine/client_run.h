@@ -65,6 +65,7 @@ struct ClientSetup {
   std::string scenario;
   const wchar_t* version = nullptr;  // Wine's name of the Windows version for the caller, or none
   bool power_standin = true;
+  bool quiet = false;  // the stand-ins keep no trace, only the caller's results are written
 };
 
 Trace RunClient(const ClientSetup& setup, const std::vector<std::wstring>& commands);
