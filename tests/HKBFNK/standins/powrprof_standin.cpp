@@ -22,13 +22,17 @@ std::string Guid(const GUID* g) {
   return standin::Utf8(text);
 }
 
-standin::Line PowerLine() { return standin::FindLine(standin::ReadScenario(), "power"); }
+// The scenario is read once per process, as the WMI stand-in does.
+const standin::Line& PowerLine() {
+  static const standin::Line line = standin::FindLine(standin::ReadScenario(), "power");
+  return line;
+}
 
 DWORD ReadValue(const char* which, const char* key, HKEY root, const GUID* scheme, const GUID* subgroup,
                 const GUID* setting, DWORD* value) {
   Trace(std::string("power ") + which + " root=" + (root ? "set" : "null") + " scheme=" + Guid(scheme) +
         " subgroup=" + Guid(subgroup) + " setting=" + Guid(setting));
-  const standin::Line line = PowerLine();
+  const standin::Line& line = PowerLine();
   if (line.get("read") == "fail" || !line.has(key)) return ERROR_FILE_NOT_FOUND;
   if (!value) return ERROR_INVALID_PARAMETER;
   *value = std::stoul(line.get(key));
@@ -39,7 +43,7 @@ DWORD ReadValue(const char* which, const char* key, HKEY root, const GUID* schem
 
 extern "C" DWORD WINAPI PowerGetActiveScheme(HKEY root, GUID** active) {
   Trace(std::string("power PowerGetActiveScheme root=") + (root ? "set" : "null"));
-  const standin::Line line = PowerLine();
+  const standin::Line& line = PowerLine();
   if (!active) return ERROR_INVALID_PARAMETER;
   *active = nullptr;
   if (line.get("active") == "fail") return ERROR_FILE_NOT_FOUND;
