@@ -10,6 +10,8 @@
 //   query          HKBFNK_QueryDisplayConfig()       rotate  HKBFNK_RightRotate()
 //   load / unload  LoadLibraryW / FreeLibrary of the DLL (the first load is implicit)
 //   coinit         CoInitializeEx(apartment) on this thread, traces the HRESULT
+//   coinit:mta     the same for the multithreaded apartment
+//   onthread:<cmd> runs one command on a new thread and waits for it
 //   couninit       CoUninitialize on this thread
 //   power          traces the ACLineStatus the system reports
 //   sdc:watch      watches the DLL's SetDisplayConfig calls (passed on to the system)
@@ -27,6 +29,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -201,31 +204,51 @@ int wmain(int argc, wchar_t** argv) {
   Trace(std::string("client load = ") + (dll ? "ok" : "failed " + std::to_string(::GetLastError())));
   if (!dll) return 3;
 
-  for (int i = 2; i < argc; ++i) {
-    const std::string cmd = standin::Utf8(argv[i]);
+  std::function<void(const std::string&)> run = [&](const std::string& cmd) {
+    if (cmd.rfind("onthread:", 0) == 0) {
+      // One command on a thread of its own, waited for.
+      struct Job {
+        std::function<void(const std::string&)>* run;
+        std::string cmd;
+      } job{&run, cmd.substr(9)};
+      HANDLE t = ::CreateThread(
+          nullptr, 0,
+          [](void* p) -> DWORD {
+            auto* j = static_cast<Job*>(p);
+            (*j->run)(j->cmd);
+            return 0;
+          },
+          &job, 0, nullptr);
+      if (t) {
+        ::WaitForSingleObject(t, INFINITE);
+        ::CloseHandle(t);
+      }
+      return;
+    }
     if (cmd == "load") {
       dll = ::LoadLibraryW(dll_path);
       Trace(std::string("client load = ") + (dll ? "ok" : "failed"));
-      continue;
+      return;
     }
-    if (cmd == "coinit") {
-      Trace("client coinit = " + Hex(static_cast<unsigned long>(::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED))));
-      continue;
+    if (cmd == "coinit" || cmd == "coinit:mta") {
+      const DWORD model = cmd == "coinit" ? COINIT_APARTMENTTHREADED : COINIT_MULTITHREADED;
+      Trace("client " + cmd + " = " + Hex(static_cast<unsigned long>(::CoInitializeEx(nullptr, model))));
+      return;
     }
     if (cmd == "couninit") {
       ::CoUninitialize();
       Trace("client couninit = done");
-      continue;
+      return;
     }
     if (cmd == "power") {
       SYSTEM_POWER_STATUS st = {};
       const BOOL ok = ::GetSystemPowerStatus(&st);
       Trace("client power = " + std::string(ok ? std::to_string(st.ACLineStatus) : "failed"));
-      continue;
+      return;
     }
     if (!dll) {
       Trace("client " + cmd + " = not loaded");
-      continue;
+      return;
     }
     if (cmd == "unload") {
       ::FreeLibrary(dll);
@@ -301,7 +324,8 @@ int wmain(int argc, wchar_t** argv) {
     } else {
       Trace("client " + cmd + " = unknown command");
     }
-  }
+  };
+  for (int i = 2; i < argc; ++i) run(standin::Utf8(argv[i]));
   Trace("client end");
   return 0;
 }

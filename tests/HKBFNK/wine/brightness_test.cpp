@@ -53,6 +53,7 @@ class Brightness : public ::testing::Test {
 TEST_F(Brightness, StepsThroughTheLevelsOverOneKeptConnection) {
   const Trace t = RunClient({Panel11(50)}, {L"bright:2", L"bright:2", L"bright:3", L"bright:3", L"bright:3"});
   ASSERT_TRUE(t.finished) << t.Text();
+  EXPECT_EQ(t.exit_code, 0u) << "the process did not end cleanly with the library still loaded";
   EXPECT_EQ(t.Result("bright:2", 0), "7");
   EXPECT_EQ(t.Result("bright:2", 1), "8");
   EXPECT_EQ(t.Result("bright:3", 0), "7");
@@ -326,6 +327,28 @@ TEST_F(Brightness, UnloadReleasesTheConnectionAlsoWithoutALoadedTable) {
   EXPECT_EQ(CountIn(t.During("unload"), "wmi release services"), 1u) << t.Text();
   EXPECT_EQ(CountIn(t.During("unload"), "wmi release locator"), 1u) << t.Text();
   EXPECT_EQ(t.Result("coinit"), "0x0");
+}
+
+TEST_F(Brightness, UnloadOnAnotherThreadLeavesThatThreadsComAlone) {
+  // The library initialised COM on a worker thread; the unload comes on the
+  // caller's main thread, whose own initialisation must survive it.
+  const Trace t = RunClient({Panel11(50)}, {L"coinit", L"onthread:bright:2", L"bright:2", L"unload", L"coinit"});
+  ASSERT_TRUE(t.finished) << t.Text();
+  EXPECT_EQ(t.Result("coinit", 0), "0x0");
+  EXPECT_EQ(t.Result("bright:2", 0), "7");
+  EXPECT_EQ(t.Result("bright:2", 1), "8");  // the kept connection serves the other thread
+  EXPECT_EQ(t.Count("wmi locator created"), 1u);
+  EXPECT_EQ(t.Result("coinit", 1), "0x1") << t.Text();
+  EXPECT_EQ(t.exit_code, 0u);
+}
+
+TEST_F(Brightness, ACallerInTheMultithreadedApartmentGetsZeroAndALaterCallTriesAgain) {
+  const Trace t = RunClient({Panel11(50)}, {L"coinit:mta", L"bright:2", L"onthread:bright:2"});
+  ASSERT_TRUE(t.finished) << t.Text();
+  EXPECT_EQ(t.Result("coinit:mta"), "0x0");
+  EXPECT_EQ(t.Result("bright:2", 0), "0");  // COM would not initialise as an apartment here
+  EXPECT_EQ(CountIn(t.During("bright:2", 0), "wmi "), 0u) << t.Text();
+  EXPECT_EQ(t.Result("bright:2", 1), "7") << t.Text();
 }
 
 TEST_F(Brightness, ReloadingAfterUnloadStartsAfresh) {
