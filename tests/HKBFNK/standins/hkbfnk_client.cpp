@@ -16,6 +16,9 @@
 //   power          traces the ACLineStatus the system reports
 //   sdc:watch      watches the DLL's SetDisplayConfig calls (passed on to the system)
 //   sdc:<n>        as sdc:watch, but answers <n> instead of calling the system
+//   qdc:watch      watches the DLL's GetDisplayConfigBufferSizes and QueryDisplayConfig calls
+//   qdc:<n>,<n>..  as qdc:watch; the first QueryDisplayConfig calls answer these results
+//                  (after filling in what the system reports), later ones pass through
 //   loop:<n>       n rounds of up, down, match, query and rotate; traces the
 //                  process's handles, private bytes and GDI/USER objects before and after
 //   time:<n>:<what> mean microseconds per call over n calls of an export
@@ -32,6 +35,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "scenario.h"
 
@@ -47,6 +51,31 @@ bool g_forceResult = false;
 LONG g_forcedResult = 0;
 
 std::string Hex(unsigned long v) { return standin::Hex(v); }
+
+using SizesFn = LONG(WINAPI*)(UINT32, UINT32*, UINT32*);
+using QueryFn = LONG(WINAPI*)(UINT32, UINT32*, DISPLAYCONFIG_PATH_INFO*, UINT32*, DISPLAYCONFIG_MODE_INFO*,
+                              DISPLAYCONFIG_TOPOLOGY_ID*);
+SizesFn g_realSizes = nullptr;
+QueryFn g_realQuery = nullptr;
+std::vector<LONG> g_queryScript;
+
+LONG WINAPI WatchSizes(UINT32 flags, UINT32* paths, UINT32* modes) {
+  const LONG r = g_realSizes(flags, paths, modes);
+  Trace("display sizes flags=" + Hex(flags) + " -> " + std::to_string(r));
+  return r;
+}
+
+LONG WINAPI WatchQuery(UINT32 flags, UINT32* np, DISPLAYCONFIG_PATH_INFO* paths, UINT32* nm,
+                       DISPLAYCONFIG_MODE_INFO* modes, DISPLAYCONFIG_TOPOLOGY_ID* topology) {
+  LONG r = g_realQuery(flags, np, paths, nm, modes, topology);
+  if (!g_queryScript.empty()) {
+    r = g_queryScript.front();
+    g_queryScript.erase(g_queryScript.begin());
+  }
+  Trace("display query flags=" + Hex(flags) + " topology=" + (topology ? "asked" : "null") + " -> " +
+        std::to_string(r));
+  return r;
+}
 
 // What the system reports now, to compare the DLL's arguments with.
 std::string CompareWithCurrent(UINT32 paths, const DISPLAYCONFIG_PATH_INFO* path, UINT32 modes,
@@ -263,6 +292,25 @@ int wmain(int argc, wchar_t** argv) {
                                           : "HKBFNK_RightRotate";
       auto fn = Proc<int (*)()>(dll, name);
       Trace("client " + cmd + " = " + std::to_string(fn()));
+    } else if (cmd.rfind("qdc:", 0) == 0) {
+      const std::string arg = cmd.substr(4);
+      g_queryScript.clear();
+      for (size_t at = 0; arg != "watch" && at < arg.size();) {
+        size_t comma = arg.find(',', at);
+        if (comma == std::string::npos) comma = arg.size();
+        g_queryScript.push_back(std::stol(arg.substr(at, comma - at)));
+        at = comma + 1;
+      }
+      void* sizes = nullptr;
+      void* query = nullptr;
+      const bool ok =
+          (g_realSizes || PatchImport(dll, "user32.dll", "GetDisplayConfigBufferSizes",
+                                      reinterpret_cast<void*>(&WatchSizes), &sizes)) &&
+          (g_realQuery ||
+           PatchImport(dll, "user32.dll", "QueryDisplayConfig", reinterpret_cast<void*>(&WatchQuery), &query));
+      if (sizes) g_realSizes = reinterpret_cast<SizesFn>(sizes);
+      if (query) g_realQuery = reinterpret_cast<QueryFn>(query);
+      Trace("client " + cmd + " = " + (ok ? "ok" : "failed"));
     } else if (cmd.rfind("sdc:", 0) == 0) {
       const std::string arg = cmd.substr(4);
       g_forceResult = arg != "watch";

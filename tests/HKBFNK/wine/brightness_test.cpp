@@ -282,12 +282,15 @@ TEST_F(Brightness, VersionGatesStopBeforeAnyComOrPowerCall) {
     s.version = c.version;
     // The rotation has no gate; the last call checks that nothing initialised
     // COM on the caller's thread (S_OK: this is the first initialisation).
-    const Trace t = RunClient(s, {L"bright:2", L"match", L"query", L"sdc:watch", L"rotate", L"coinit"});
+    const Trace t =
+        RunClient(s, {L"bright:2", L"match", L"qdc:watch", L"query", L"sdc:watch", L"rotate", L"coinit"});
     ASSERT_TRUE(t.finished) << t.Text();
     EXPECT_EQ(t.Result("bright:2"), c.bright);
     EXPECT_EQ(t.Result("match"), c.match);
     EXPECT_EQ(t.Result("query"), c.query);
     EXPECT_EQ(t.Result("rotate"), "1");
+    // Below its gate the query does not reach the display configuration.
+    EXPECT_EQ(CountIn(t.During("query"), "display "), std::string(c.query) == "0" ? 0u : 2u) << t.Text();
     EXPECT_EQ(t.Count("wmi ") > 0, c.uses_wmi) << t.Text();
     EXPECT_EQ(t.Count("power ") > 0, c.uses_power) << t.Text();
     if (!c.uses_wmi) {

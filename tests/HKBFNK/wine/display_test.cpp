@@ -79,4 +79,45 @@ TEST(Display, RotateResultFollowsSetDisplayConfig) {
   }
 }
 
+size_t CountIn(const std::vector<std::string>& lines, const std::string& prefix) {
+  size_t n = 0;
+  for (const std::string& l : lines) n += l.rfind(prefix, 0) == 0;
+  return n;
+}
+
+TEST(Display, QueryMakesASingleAttempt) {
+  // The configuration grew between the size query and the query itself.
+  const Trace t = RunClient({""}, {L"qdc:122", L"query", L"query"});
+  ASSERT_TRUE(t.finished) << t.Text();
+  EXPECT_EQ(t.Result("query", 0), "0");
+  EXPECT_EQ(t.During("query", 0),
+            (std::vector<std::string>{"display sizes flags=0x4 -> 0", "display query flags=0x4 topology=asked -> 122"}));
+  EXPECT_EQ(t.Result("query", 1), std::to_string(QueryCurrent().topology));
+}
+
+TEST(Display, RotateReadsTheConfigurationUpToThreeTimesWhileItGrows) {
+  const struct {
+    const wchar_t* script;
+    const char* result;
+    size_t attempts;
+    bool applied;
+  } cases[] = {
+      {L"qdc:122,122", "1", 3, true},
+      {L"qdc:122,122,122", "0", 3, false},
+      {L"qdc:122,87", "0", 2, false},
+      {L"qdc:87", "0", 1, false},
+      {L"qdc:watch", "1", 1, true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.script, c.script + wcslen(c.script)));
+    const Trace t = RunClient({""}, {c.script, L"sdc:watch", L"rotate"});
+    ASSERT_TRUE(t.finished) << t.Text();
+    EXPECT_EQ(t.Result("rotate"), c.result);
+    const std::vector<std::string> during = t.During("rotate");
+    EXPECT_EQ(CountIn(during, "display sizes flags=0x4 -> 0"), c.attempts) << t.Text();
+    EXPECT_EQ(CountIn(during, "display query flags=0x4 topology=asked"), c.attempts) << t.Text();
+    EXPECT_EQ(CountIn(during, "sdc "), c.applied ? 1u : 0u) << t.Text();
+  }
+}
+
 }  // namespace
