@@ -298,11 +298,17 @@ bool ReadSchemeBrightness(DWORD* value) {
   return true;
 }
 
-// The last detach of the library. When the process is ending, nothing is
-// released: other threads are gone, COM may already be torn down, and a call
-// into a WMI proxy could wait for ever. On FreeLibrary the kept WMI objects go
-// first, then the COM initialisation the library made, but only on the thread
-// that made it (on another thread it would take away that thread's own).
+// The last detach of the library, under the loader lock. When the process is
+// ending, nothing is released: other threads are gone, COM and the WMI
+// provider's module may already be detached, and a call into a proxy could
+// wait for a thread that can never run. On FreeLibrary the kept WMI objects
+// are released (whether or not the level table was loaded: a held connection
+// must not outlive the apartment), then the COM initialisation the library
+// made is ended once, and only on the thread that made it; on another thread
+// both are left alone, since the objects belong to that thread's apartment
+// and CoUninitialize there would take away the caller's own initialisation.
+// Neither waits for another thread; COM frees its in-process servers through
+// the loader on this same thread, which the loader lock allows.
 void ShutdownWmi(bool process_ending) {
   if (process_ending) return;
   const bool own_thread = ::GetCurrentThreadId() == s_dwComThread;
