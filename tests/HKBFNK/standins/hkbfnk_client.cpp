@@ -1,0 +1,379 @@
+// A caller of HKBFNK.dll for the tests: loads the DLL from the path in its
+// first argument and runs the commands that follow, appending one line per
+// result to the trace (HKBFNK_TRACE), so that results and the stand-ins'
+// records interleave in call order. It runs as a process of its own because
+// the Windows version and the DLL overrides that the tests set for it are
+// read when a process starts.
+//
+// Commands:
+//   bright:<code>  HKBFNK_SetCurrentBright(code)    match   HKBFNK_MatchMonitorBrightness()
+//   query          HKBFNK_QueryDisplayConfig()       rotate  HKBFNK_RightRotate()
+//   load / unload  LoadLibraryW / FreeLibrary of the DLL (the first load is implicit)
+//   coinit         CoInitializeEx(apartment) on this thread, traces the HRESULT
+//   coinit:mta     the same for the multithreaded apartment
+//   onthread:<cmd> runs one command on a new thread and waits for it
+//   couninit       CoUninitialize on this thread
+//   power          traces the ACLineStatus the system reports
+//   sdc:watch      watches the DLL's SetDisplayConfig calls (passed on to the system)
+//   sdc:<n>        as sdc:watch, but answers <n> instead of calling the system
+//   qdc:watch      watches the DLL's GetDisplayConfigBufferSizes and QueryDisplayConfig calls
+//   qdc:<n>,<n>..  as qdc:watch; the first QueryDisplayConfig calls answer these results
+//                  (after filling in what the system reports), later ones pass through
+//   loop:<n>       n rounds of up, down, match, query and rotate; traces the
+//                  process's handles, private bytes and GDI/USER objects before and after
+//   time:<n>:<what> mean microseconds per call over n calls of an export
+//                  (bright, match, query, rotate) or of a baseline: rawquery (the
+//                  two display calls alone), rawwmi (one brightness walk over a
+//                  connection of the caller's own)
+#include <windows.h>
+#include <objbase.h>
+#include <psapi.h>
+#include <wbemcli.h>
+
+#include <cstdio>
+#include <cstring>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "scenario.h"
+
+namespace {
+void Trace(const std::string& line) { standin::Trace(line, true); }
+}  // namespace
+
+namespace {
+
+using SetDisplayConfigFn = LONG(WINAPI*)(UINT32, DISPLAYCONFIG_PATH_INFO*, UINT32, DISPLAYCONFIG_MODE_INFO*, UINT32);
+SetDisplayConfigFn g_realSetDisplayConfig = nullptr;
+bool g_forceResult = false;
+LONG g_forcedResult = 0;
+
+std::string Hex(unsigned long v) { return standin::Hex(v); }
+
+using SizesFn = LONG(WINAPI*)(UINT32, UINT32*, UINT32*);
+using QueryFn = LONG(WINAPI*)(UINT32, UINT32*, DISPLAYCONFIG_PATH_INFO*, UINT32*, DISPLAYCONFIG_MODE_INFO*,
+                              DISPLAYCONFIG_TOPOLOGY_ID*);
+SizesFn g_realSizes = nullptr;
+QueryFn g_realQuery = nullptr;
+std::vector<LONG> g_queryScript;
+
+LONG WINAPI WatchSizes(UINT32 flags, UINT32* paths, UINT32* modes) {
+  const LONG r = g_realSizes(flags, paths, modes);
+  Trace("display sizes flags=" + Hex(flags) + " -> " + std::to_string(r));
+  return r;
+}
+
+LONG WINAPI WatchQuery(UINT32 flags, UINT32* np, DISPLAYCONFIG_PATH_INFO* paths, UINT32* nm,
+                       DISPLAYCONFIG_MODE_INFO* modes, DISPLAYCONFIG_TOPOLOGY_ID* topology) {
+  LONG r = g_realQuery(flags, np, paths, nm, modes, topology);
+  if (!g_queryScript.empty()) {
+    r = g_queryScript.front();
+    g_queryScript.erase(g_queryScript.begin());
+  }
+  Trace("display query flags=" + Hex(flags) + " topology=" + (topology ? "asked" : "null") + " -> " +
+        std::to_string(r));
+  return r;
+}
+
+// What the system reports now, to compare the DLL's arguments with.
+std::string CompareWithCurrent(UINT32 paths, const DISPLAYCONFIG_PATH_INFO* path, UINT32 modes,
+                               const DISPLAYCONFIG_MODE_INFO* mode) {
+  UINT32 np = 0, nm = 0;
+  if (::GetDisplayConfigBufferSizes(QDC_DATABASE_CURRENT, &np, &nm) != ERROR_SUCCESS) return "current=unknown";
+  std::string cur_paths(np * sizeof(DISPLAYCONFIG_PATH_INFO), '\0');
+  std::string cur_modes(nm * sizeof(DISPLAYCONFIG_MODE_INFO), '\0');
+  DISPLAYCONFIG_TOPOLOGY_ID topo = {};
+  if (::QueryDisplayConfig(QDC_DATABASE_CURRENT, &np, reinterpret_cast<DISPLAYCONFIG_PATH_INFO*>(cur_paths.data()),
+                           &nm, reinterpret_cast<DISPLAYCONFIG_MODE_INFO*>(cur_modes.data()), &topo) != ERROR_SUCCESS)
+    return "current=unknown";
+  const bool modes_same = nm == modes && std::memcmp(cur_modes.data(), mode, nm * sizeof(*mode)) == 0;
+  // Paths equal apart from the target rotation.
+  bool others_same = np == paths;
+  for (UINT32 i = 0; others_same && i < np; ++i) {
+    DISPLAYCONFIG_PATH_INFO a = reinterpret_cast<const DISPLAYCONFIG_PATH_INFO*>(cur_paths.data())[i];
+    DISPLAYCONFIG_PATH_INFO b = path[i];
+    a.targetInfo.rotation = b.targetInfo.rotation = DISPLAYCONFIG_ROTATION_IDENTITY;
+    others_same = std::memcmp(&a, &b, sizeof a) == 0;
+  }
+  return std::string("modes=") + (modes_same ? "asread" : "changed") +
+         " pathfields=" + (others_same ? "asread" : "changed");
+}
+
+LONG WINAPI WatchSetDisplayConfig(UINT32 paths, DISPLAYCONFIG_PATH_INFO* path, UINT32 modes,
+                                  DISPLAYCONFIG_MODE_INFO* mode, UINT32 flags) {
+  std::string line = "sdc paths=" + std::to_string(paths) + " modes=" + std::to_string(modes) +
+                     " flags=" + Hex(flags);
+  for (UINT32 i = 0; path && i < paths; ++i) {
+    line += " path" + std::to_string(i) + "=status:" + std::to_string(path[i].targetInfo.statusFlags) +
+            ",rotation:" + std::to_string(path[i].targetInfo.rotation);
+  }
+  line += " " + CompareWithCurrent(paths, path, modes, mode);
+  const LONG result = g_forceResult ? g_forcedResult : g_realSetDisplayConfig(paths, path, modes, mode, flags);
+  Trace(line + " -> " + std::to_string(result));
+  return result;
+}
+
+// Points the DLL's import of `name` from `dll` at `replacement`.
+bool PatchImport(HMODULE module, const char* dll, const char* name, void* replacement, void** original) {
+  auto* base = reinterpret_cast<BYTE*>(module);
+  auto* dos = reinterpret_cast<IMAGE_DOS_HEADER*>(base);
+  auto* nt = reinterpret_cast<IMAGE_NT_HEADERS*>(base + dos->e_lfanew);
+  const IMAGE_DATA_DIRECTORY dir = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
+  if (!dir.VirtualAddress) return false;
+  for (auto* imp = reinterpret_cast<IMAGE_IMPORT_DESCRIPTOR*>(base + dir.VirtualAddress); imp->Name; ++imp) {
+    if (_stricmp(reinterpret_cast<char*>(base + imp->Name), dll) != 0) continue;
+    auto* names = reinterpret_cast<IMAGE_THUNK_DATA*>(
+        base + (imp->OriginalFirstThunk ? imp->OriginalFirstThunk : imp->FirstThunk));
+    auto* slots = reinterpret_cast<IMAGE_THUNK_DATA*>(base + imp->FirstThunk);
+    for (; names->u1.AddressOfData; ++names, ++slots) {
+      if (IMAGE_SNAP_BY_ORDINAL(names->u1.Ordinal)) continue;
+      auto* by_name = reinterpret_cast<IMAGE_IMPORT_BY_NAME*>(base + names->u1.AddressOfData);
+      if (std::strcmp(reinterpret_cast<char*>(by_name->Name), name) != 0) continue;
+      DWORD old = 0;
+      if (!::VirtualProtect(&slots->u1.Function, sizeof(void*), PAGE_READWRITE, &old)) return false;
+      *original = reinterpret_cast<void*>(slots->u1.Function);
+      slots->u1.Function = reinterpret_cast<ULONG_PTR>(replacement);
+      ::VirtualProtect(&slots->u1.Function, sizeof(void*), old, &old);
+      return true;
+    }
+  }
+  return false;
+}
+
+template <class Fn>
+Fn Proc(HMODULE m, const char* name) {
+  return reinterpret_cast<Fn>(reinterpret_cast<void*>(::GetProcAddress(m, name)));
+}
+
+struct Usage {
+  DWORD handles = 0;
+  SIZE_T private_bytes = 0;
+  DWORD gdi = 0;
+  DWORD user = 0;
+};
+
+Usage Measure() {
+  Usage u;
+  // Wine reports no process handle count; the value of a fresh handle shows
+  // the same (handle values are reused lowest first, so leaked ones push it up).
+  ::GetProcessHandleCount(::GetCurrentProcess(), &u.handles);
+  if (u.handles == 0) {
+    HANDLE probe = ::CreateEventW(nullptr, FALSE, FALSE, nullptr);
+    u.handles = static_cast<DWORD>(reinterpret_cast<ULONG_PTR>(probe) / 4);
+    ::CloseHandle(probe);
+  }
+  PROCESS_MEMORY_COUNTERS_EX pmc = {};
+  pmc.cb = sizeof pmc;
+  if (::K32GetProcessMemoryInfo(::GetCurrentProcess(), reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&pmc), sizeof pmc))
+    u.private_bytes = pmc.PrivateUsage ? pmc.PrivateUsage : pmc.PagefileUsage;  // Wine: PagefileUsage
+  u.gdi = ::GetGuiResources(::GetCurrentProcess(), GR_GDIOBJECTS);
+  u.user = ::GetGuiResources(::GetCurrentProcess(), GR_USEROBJECTS);
+  return u;
+}
+
+std::string Span(unsigned long long a, unsigned long long b) { return std::to_string(a) + "->" + std::to_string(b); }
+
+// One brightness walk over a WMI connection of the caller's own, as a baseline.
+struct OwnWmi {
+  IWbemLocator* locator = nullptr;
+  IWbemServices* services = nullptr;
+  OwnWmi() {
+    const CLSID clsid = {0x4590F811, 0x1D3A, 0x11D0, {0x89, 0x1F, 0x00, 0xAA, 0x00, 0x4B, 0x2E, 0x24}};
+    const IID iid = {0xDC12A687, 0x737F, 0x11CF, {0x88, 0x4D, 0x00, 0xAA, 0x00, 0x4B, 0x2E, 0x24}};
+    ::CoInitialize(nullptr);
+    if (FAILED(::CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, iid, reinterpret_cast<void**>(&locator))))
+      return;
+    BSTR ns = ::SysAllocString(L"ROOT\\WMI");
+    locator->ConnectServer(ns, nullptr, nullptr, nullptr, 0x80, nullptr, nullptr, &services);
+    ::SysFreeString(ns);
+  }
+  ~OwnWmi() {
+    if (services) services->Release();
+    if (locator) locator->Release();
+    ::CoUninitialize();
+  }
+  void Walk() {
+    if (!services) return;
+    BSTR cls = ::SysAllocString(L"WmiMonitorBrightness");
+    IEnumWbemClassObject* e = nullptr;
+    if (SUCCEEDED(services->CreateInstanceEnum(cls, 0x30, nullptr, &e)) && e) {
+      IWbemClassObject* o = nullptr;
+      ULONG got = 0;
+      while (e->Next(WBEM_INFINITE, 1, &o, &got) == 0 && got == 1) {
+        VARIANT v;
+        ::VariantInit(&v);
+        o->Get(L"CurrentBrightness", 0, &v, nullptr, nullptr);
+        ::VariantClear(&v);
+        o->Release();
+      }
+      e->Release();
+    }
+    ::SysFreeString(cls);
+  }
+};
+
+void RawQuery() {
+  UINT32 np = 0, nm = 0;
+  if (::GetDisplayConfigBufferSizes(QDC_DATABASE_CURRENT, &np, &nm) != ERROR_SUCCESS) return;
+  std::string paths(np * sizeof(DISPLAYCONFIG_PATH_INFO), '\0');
+  std::string modes(nm * sizeof(DISPLAYCONFIG_MODE_INFO), '\0');
+  DISPLAYCONFIG_TOPOLOGY_ID topo = {};
+  ::QueryDisplayConfig(QDC_DATABASE_CURRENT, &np, reinterpret_cast<DISPLAYCONFIG_PATH_INFO*>(paths.data()), &nm,
+                       reinterpret_cast<DISPLAYCONFIG_MODE_INFO*>(modes.data()), &topo);
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+  if (argc < 2) return 2;
+  const wchar_t* dll_path = argv[1];
+  HMODULE dll = ::LoadLibraryW(dll_path);
+  Trace(std::string("client load = ") + (dll ? "ok" : "failed " + std::to_string(::GetLastError())));
+  if (!dll) return 3;
+
+  std::function<void(const std::string&)> run = [&](const std::string& cmd) {
+    if (cmd.rfind("onthread:", 0) == 0) {
+      // One command on a thread of its own, waited for.
+      struct Job {
+        std::function<void(const std::string&)>* run;
+        std::string cmd;
+      } job{&run, cmd.substr(9)};
+      HANDLE t = ::CreateThread(
+          nullptr, 0,
+          [](void* p) -> DWORD {
+            auto* j = static_cast<Job*>(p);
+            (*j->run)(j->cmd);
+            return 0;
+          },
+          &job, 0, nullptr);
+      if (t) {
+        ::WaitForSingleObject(t, INFINITE);
+        ::CloseHandle(t);
+      }
+      return;
+    }
+    if (cmd == "load") {
+      dll = ::LoadLibraryW(dll_path);
+      Trace(std::string("client load = ") + (dll ? "ok" : "failed"));
+      return;
+    }
+    if (cmd == "coinit" || cmd == "coinit:mta") {
+      const DWORD model = cmd == "coinit" ? COINIT_APARTMENTTHREADED : COINIT_MULTITHREADED;
+      Trace("client " + cmd + " = " + Hex(static_cast<unsigned long>(::CoInitializeEx(nullptr, model))));
+      return;
+    }
+    if (cmd == "couninit") {
+      ::CoUninitialize();
+      Trace("client couninit = done");
+      return;
+    }
+    if (cmd == "power") {
+      SYSTEM_POWER_STATUS st = {};
+      const BOOL ok = ::GetSystemPowerStatus(&st);
+      Trace("client power = " + std::string(ok ? std::to_string(st.ACLineStatus) : "failed"));
+      return;
+    }
+    if (!dll) {
+      Trace("client " + cmd + " = not loaded");
+      return;
+    }
+    if (cmd == "unload") {
+      ::FreeLibrary(dll);
+      dll = nullptr;
+      Trace("client unload = done");
+    } else if (cmd.rfind("bright:", 0) == 0) {
+      auto fn = Proc<int (*)(int)>(dll, "HKBFNK_SetCurrentBright");
+      Trace("client " + cmd + " = " + std::to_string(fn(std::stoi(cmd.substr(7)))));
+    } else if (cmd == "match" || cmd == "query" || cmd == "rotate") {
+      const char* name = cmd == "match"   ? "HKBFNK_MatchMonitorBrightness"
+                         : cmd == "query" ? "HKBFNK_QueryDisplayConfig"
+                                          : "HKBFNK_RightRotate";
+      auto fn = Proc<int (*)()>(dll, name);
+      Trace("client " + cmd + " = " + std::to_string(fn()));
+    } else if (cmd.rfind("qdc:", 0) == 0) {
+      const std::string arg = cmd.substr(4);
+      g_queryScript.clear();
+      for (size_t at = 0; arg != "watch" && at < arg.size();) {
+        size_t comma = arg.find(',', at);
+        if (comma == std::string::npos) comma = arg.size();
+        g_queryScript.push_back(std::stol(arg.substr(at, comma - at)));
+        at = comma + 1;
+      }
+      void* sizes = nullptr;
+      void* query = nullptr;
+      const bool ok =
+          (g_realSizes || PatchImport(dll, "user32.dll", "GetDisplayConfigBufferSizes",
+                                      reinterpret_cast<void*>(&WatchSizes), &sizes)) &&
+          (g_realQuery ||
+           PatchImport(dll, "user32.dll", "QueryDisplayConfig", reinterpret_cast<void*>(&WatchQuery), &query));
+      if (sizes) g_realSizes = reinterpret_cast<SizesFn>(sizes);
+      if (query) g_realQuery = reinterpret_cast<QueryFn>(query);
+      Trace("client " + cmd + " = " + (ok ? "ok" : "failed"));
+    } else if (cmd.rfind("sdc:", 0) == 0) {
+      const std::string arg = cmd.substr(4);
+      g_forceResult = arg != "watch";
+      if (g_forceResult) g_forcedResult = std::stol(arg);
+      void* original = nullptr;
+      const bool ok = PatchImport(dll, "user32.dll", "SetDisplayConfig",
+                                  reinterpret_cast<void*>(&WatchSetDisplayConfig), &original);
+      if (ok && !g_realSetDisplayConfig) g_realSetDisplayConfig = reinterpret_cast<SetDisplayConfigFn>(original);
+      Trace("client " + cmd + " = " + (ok ? "ok" : "failed"));
+    } else if (cmd.rfind("loop:", 0) == 0) {
+      const int rounds = std::stoi(cmd.substr(5));
+      auto bright = Proc<int (*)(int)>(dll, "HKBFNK_SetCurrentBright");
+      auto match = Proc<int (*)()>(dll, "HKBFNK_MatchMonitorBrightness");
+      auto query = Proc<int (*)()>(dll, "HKBFNK_QueryDisplayConfig");
+      auto rotate = Proc<int (*)()>(dll, "HKBFNK_RightRotate");
+      int failures = 0;
+      auto round = [&] {
+        failures += bright(2) == 0;
+        failures += bright(3) == 0;
+        failures += match() == 0;
+        failures += query() == 0;
+        failures += rotate() == 0;
+      };
+      round();  // connection, table and version code are made once
+      const Usage before = Measure();
+      for (int n = 0; n < rounds; ++n) round();
+      const Usage after = Measure();
+      Trace("client " + cmd + " = failures:" + std::to_string(failures) + " handles:" +
+            Span(before.handles, after.handles) + " private:" + Span(before.private_bytes, after.private_bytes) +
+            " gdi:" + Span(before.gdi, after.gdi) + " user:" + Span(before.user, after.user));
+    } else if (cmd.rfind("time:", 0) == 0) {
+      const size_t colon = cmd.find(':', 5);
+      const int calls = std::stoi(cmd.substr(5, colon - 5));
+      const std::string what = cmd.substr(colon + 1);
+      auto bright = Proc<int (*)(int)>(dll, "HKBFNK_SetCurrentBright");
+      auto match = Proc<int (*)()>(dll, "HKBFNK_MatchMonitorBrightness");
+      auto query = Proc<int (*)()>(dll, "HKBFNK_QueryDisplayConfig");
+      auto rotate = Proc<int (*)()>(dll, "HKBFNK_RightRotate");
+      std::unique_ptr<OwnWmi> own;
+      if (what == "rawwmi") own = std::make_unique<OwnWmi>();
+      auto call = [&](int n) {
+        if (what == "bright") bright(n % 2 ? 3 : 2);
+        else if (what == "match") match();
+        else if (what == "query") query();
+        else if (what == "rotate") rotate();
+        else if (what == "rawquery") RawQuery();
+        else if (what == "rawwmi") own->Walk();
+      };
+      call(1);  // first use sets things up
+      LARGE_INTEGER f, t0, t1;
+      ::QueryPerformanceFrequency(&f);
+      ::QueryPerformanceCounter(&t0);
+      for (int n = 0; n < calls; ++n) call(n);
+      ::QueryPerformanceCounter(&t1);
+      const double us = 1e6 * static_cast<double>(t1.QuadPart - t0.QuadPart) / static_cast<double>(f.QuadPart) / calls;
+      char buf[64];
+      std::snprintf(buf, sizeof buf, "%.2f", us);
+      Trace("client " + cmd + " = " + buf);
+    } else {
+      Trace("client " + cmd + " = unknown command");
+    }
+  };
+  for (int i = 2; i < argc; ++i) run(standin::Utf8(argv[i]));
+  Trace("client end");
+  return 0;
+}

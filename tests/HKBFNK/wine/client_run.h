@@ -1,0 +1,73 @@
+// Runs the HKBFNK caller program in a prefix prepared for it: the WMI locator
+// stand-in registered under the locator's CLSID, Wine's powrprof replaced by
+// the power stand-in for that program, an optional Windows version for it,
+// and a scenario both stand-ins answer from. Everything is put back afterwards.
+#pragma once
+
+#include <windows.h>
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace fnktest {
+
+// A registry value (REG_SZ, or removed when `value` is empty) for the scope.
+// Restores the previous value, and removes the keys it had to create.
+class ScopedRegistryValue {
+ public:
+  ScopedRegistryValue(HKEY root, const std::wstring& key, const wchar_t* name, std::optional<std::wstring> value);
+  ~ScopedRegistryValue();
+  ScopedRegistryValue(const ScopedRegistryValue&) = delete;
+  ScopedRegistryValue& operator=(const ScopedRegistryValue&) = delete;
+  bool ok() const { return m_ok; }
+
+ private:
+  HKEY m_root;
+  std::wstring m_key;
+  std::wstring m_name;
+  bool m_had = false;
+  DWORD m_type = 0;
+  std::vector<BYTE> m_old;
+  std::vector<std::wstring> m_created;  // deepest last
+  bool m_ok = false;
+};
+
+// The locator's registration in the 64-bit view, pointing at the stand-in.
+class LocatorOverride {
+ public:
+  LocatorOverride();
+  bool ok() const { return m_server.ok() && m_model.ok(); }
+  static std::wstring CurrentServer();
+
+ private:
+  ScopedRegistryValue m_server;
+  ScopedRegistryValue m_model;
+};
+
+// What one run of the caller left in the trace.
+struct Trace {
+  std::vector<std::string> lines;
+  DWORD exit_code = 0;
+  bool finished = false;
+
+  // Lines that start with `prefix`.
+  std::vector<std::string> With(const std::string& prefix) const;
+  size_t Count(const std::string& prefix) const { return With(prefix).size(); }
+  // The text after "client <command> = " of the n-th such result (0-based).
+  std::string Result(const std::string& command, size_t n = 0) const;
+  // Lines between the result of command n-1 (or the start) and that of command n.
+  std::vector<std::string> During(const std::string& command, size_t n = 0) const;
+  std::string Text() const;
+};
+
+struct ClientSetup {
+  std::string scenario;
+  const wchar_t* version = nullptr;  // Wine's name of the Windows version for the caller, or none
+  bool power_standin = true;
+  bool quiet = false;  // the stand-ins keep no trace, only the caller's results are written
+};
+
+Trace RunClient(const ClientSetup& setup, const std::vector<std::wstring>& commands);
+
+}  // namespace fnktest
