@@ -1,7 +1,5 @@
 #include "OSDText.h"
 
-#include <cwchar>
-
 namespace {
 constexpr UINT kMeasureFormat = DT_CALCRECT | DT_NOPREFIX | DT_SINGLELINE | DT_VCENTER;
 constexpr UINT kDrawFormat = DT_NOPREFIX | DT_SINGLELINE | DT_VCENTER;

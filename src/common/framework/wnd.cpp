@@ -94,7 +94,14 @@ LRESULT CALLBACK CWnd::StaticWindowProc(HWND hWnd, UINT message, WPARAM wParam, 
 
   const DispatchedMessage current{hWnd, message, wParam, lParam};
   const DispatchedMessage* const outer = std::exchange(t_message, &current);
-  const LRESULT result = wnd->WindowProc(message, wParam, lParam);
+  LRESULT result;
+  try {
+    result = wnd->WindowProc(message, wParam, lParam);
+  } catch (...) {
+    // No exception may unwind through the system's frames: a failed
+    // WM_CREATE / WM_NCCREATE fails the creation, anything else is dropped.
+    result = message == WM_CREATE ? -1 : (message == WM_NCCREATE ? FALSE : 0);
+  }
   t_message = outer;
   if (message == WM_NCDESTROY) {
     ::SetWindowLongPtrW(hWnd, GWLP_USERDATA, 0);

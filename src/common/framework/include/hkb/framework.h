@@ -5,7 +5,8 @@
 //    adjust it or refuse the creation, and creates the window. From its first
 //    message on, the window is attached to the object (GWLP_USERDATA) and every
 //    message goes through the virtual WindowProc; Default() hands the message
-//    being handled to DefWindowProcW.
+//    being handled to DefWindowProcW. An exception thrown by a handler stops
+//    there (a failing WM_CREATE fails the creation).
 //  * DestroyWindow is virtual so that a class can tidy up before the window goes.
 //    The object outlives its window; m_hWnd is cleared on WM_NCDESTROY.
 //  * RegisterWndClass registers a private class whose procedure is the one that
