@@ -3,6 +3,7 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstring>
 #include <memory>
@@ -331,6 +332,67 @@ TEST_F(Osd, OnlyTheTextOutlineShowsAndItIsInTheRequestColour) {
   EXPECT_EQ(insideMatch, inside);
   EXPECT_EQ(outsideMatch, 0);
   EXPECT_TRUE(hkbtest::SaveScreenshot(L"zevosd_colour_red.bmp"));
+}
+
+// Clicks at a point of the screen; returns the mouse-button messages that this
+// thread's windows received, by window.
+std::vector<std::pair<HWND, UINT>> ClickAt(POINT pt) {
+  const int sx = ::GetSystemMetrics(SM_CXSCREEN), sy = ::GetSystemMetrics(SM_CYSCREEN);
+  INPUT in[3] = {};
+  for (INPUT& i : in) {
+    i.type = INPUT_MOUSE;
+    i.mi.dx = MulDiv(pt.x, 65535, sx - 1);
+    i.mi.dy = MulDiv(pt.y, 65535, sy - 1);
+  }
+  in[0].mi.dwFlags = MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE;
+  in[1].mi.dwFlags = MOUSEEVENTF_LEFTDOWN | MOUSEEVENTF_ABSOLUTE;
+  in[2].mi.dwFlags = MOUSEEVENTF_LEFTUP | MOUSEEVENTF_ABSOLUTE;
+  ::SendInput(3, in, sizeof(INPUT));
+  std::vector<std::pair<HWND, UINT>> got;
+  const ULONGLONG end = ::GetTickCount64() + 300;
+  while (::GetTickCount64() < end) {
+    MSG m;
+    while (::PeekMessageW(&m, nullptr, 0, 0, PM_REMOVE)) {
+      if (m.message >= WM_LBUTTONDOWN && m.message <= WM_LBUTTONDBLCLK) got.push_back({m.hwnd, m.message});
+      ::DispatchMessageW(&m);
+    }
+    ::MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
+  }
+  return got;
+}
+
+TEST_F(Osd, AClickNeitherActivatesItNorReachesIt) {
+  OSD_REQUEST r = Request(L"IIIIIIII", OSD_POS_CENTER);
+  r.nHeightDiv = 3;  // broad strokes, easy to hit
+  const HWND wnd = ShowOne(r);
+  ASSERT_NE(wnd, nullptr);
+  const RECT rc = WindowRect(wnd);
+  hkb::UniqueRegion rgn(::CreateRectRgn(0, 0, 0, 0));
+  ASSERT_EQ(::GetWindowRgn(wnd, rgn.get()), COMPLEXREGION);
+  POINT hit = {-1, -1};
+  for (int y = Height(rc) / 3; y < Height(rc) && hit.x < 0; ++y) {
+    for (int x = 0; x < Width(rc) && hit.x < 0; ++x) {
+      if (::PtInRegion(rgn.get(), x, y) && ::PtInRegion(rgn.get(), x + 3, y) && ::PtInRegion(rgn.get(), x, y + 3)) {
+        hit = {rc.left + x + 1, rc.top + y + 1};
+      }
+    }
+  }
+  ASSERT_GE(hit.x, 0) << "no point inside a glyph";
+
+  // The same click on an ordinary window of this thread does arrive.
+  {
+    hkbtest::RecordingWindow plain(L"OsdTestPlain", L"plain");
+    ::SetWindowPos(plain.hwnd(), HWND_TOPMOST, rc.left, rc.top, Width(rc), Height(rc), SWP_SHOWWINDOW);
+    const auto got = ClickAt(hit);
+    EXPECT_NE(std::find(got.begin(), got.end(), std::make_pair(plain.hwnd(), static_cast<UINT>(WM_LBUTTONDOWN))),
+              got.end())
+        << "the injected click did not reach an ordinary window";
+  }
+  const auto got = ClickAt(hit);
+  for (const auto& m : got) EXPECT_NE(m.first, wnd) << "message 0x" << std::hex << m.second;
+  EXPECT_TRUE(::IsWindowVisible(wnd));
+  EXPECT_NE(::GetForegroundWindow(), wnd);
+  EXPECT_NE(::GetActiveWindow(), wnd);
 }
 
 TEST_F(Osd, EmptyTextIsAcceptedAndInvisible) {
