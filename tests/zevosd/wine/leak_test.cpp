@@ -1,0 +1,137 @@
+// Many displays in a row leave the process's GDI objects, handles and memory
+// where they were.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+#include <psapi.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <vector>
+
+#include "osd_client.h"
+
+using namespace std::chrono_literals;
+using namespace osdtest;
+
+namespace {
+
+// GetGuiResources is a stub returning 0 on some platforms (Wine). There the
+// objects in use are found by how many more this process can still create.
+long GdiFreeSlots() {
+  std::vector<HRGN> made;
+  made.reserve(70000);
+  for (;;) {
+    HRGN r = made.size() < 200000 ? ::CreateRectRgn(0, 0, 1, 1) : nullptr;
+    if (!r) break;
+    made.push_back(r);
+  }
+  for (HRGN r : made) ::DeleteObject(r);
+  return static_cast<long>(made.size());
+}
+
+// GetProcessHandleCount reports 0 on Wine; there the open handles are counted
+// by asking for the flags of every small handle value.
+DWORD OpenHandlesProbed() {
+  DWORD count = 0;
+  for (ULONG_PTR value = 4; value < 0x40000; value += 4) {
+    DWORD flags = 0;
+    if (::GetHandleInformation(reinterpret_cast<HANDLE>(value), &flags)) ++count;
+  }
+  return count;
+}
+
+struct Counts {
+  long gdi;  // objects in use; with the probe: minus the free slots
+  DWORD handles;
+  SIZE_T privateBytes;
+};
+
+bool g_gdiProbe = false;
+bool g_handleProbe = false;
+
+Counts Measure() {
+  Counts c{};
+  const DWORD gui = ::GetGuiResources(::GetCurrentProcess(), GR_GDIOBJECTS);
+  g_gdiProbe = gui == 0;
+  c.gdi = g_gdiProbe ? -GdiFreeSlots() : static_cast<long>(gui);
+  DWORD handles = 0;
+  g_handleProbe = !::GetProcessHandleCount(::GetCurrentProcess(), &handles) || handles == 0;
+  c.handles = g_handleProbe ? OpenHandlesProbed() : handles;
+  PROCESS_MEMORY_COUNTERS mem = {};
+  mem.cb = sizeof mem;
+  if (::GetProcessMemoryInfo(::GetCurrentProcess(), &mem, sizeof mem)) c.privateBytes = mem.PagefileUsage;
+  return c;
+}
+
+TEST(OsdLeak, ManyRequestsLeaveGdiObjectsAndHandlesWhereTheyWere) {
+  OsdLibrary osd;
+  ASSERT_TRUE(osd.ok());
+  const wchar_t* const texts[] = {L"Volume 1", L"Brightness 10", L"", L"Wireless LAN: Off", L"音量 ５"};
+  const COLORREF colours[] = {RGB(255, 255, 0), RGB(255, 0, 0), RGB(0, 200, 255)};
+
+  // One pass: wide and ANSI requests, refused ones, and displays that time out.
+  auto run = [&](int count) {
+    int shown = 0;
+    for (int i = 0; i < count; ++i) {
+      if (i % 4 == 1) {
+        OSD_REQUESTA a = RequestA(i % 8 == 1 ? "Eco: On" : "");
+        a.nPosition = static_cast<UINT>(i % 9);
+        shown += osd.showA(&a);
+      } else {
+        OSD_REQUEST r = Request(texts[i % 5], static_cast<UINT>(i % 9), colours[i % 3]);
+        if (i % 10 == 9) r.nHeightDiv = 0;  // refused after removing the previous one
+        if (i % 500 == 0) r.nDuration = 1;
+        shown += osd.show(&r);
+        if (i % 500 == 0) {
+          const std::vector<HWND> w = WindowsOf(osd.lib.get());
+          hkbtest::PumpUntil([&] { return w.empty() || !::IsWindow(w.front()); }, 2s);
+        }
+      }
+      if (i % 100 == 99) hkbtest::PumpFor(0ms);
+    }
+    // End without a window: a refused request removes the last display.
+    OSD_REQUEST last = Request(L"x");
+    last.nHeightDiv = 0;
+    osd.show(&last);
+    hkbtest::PumpFor(50ms);
+    return shown;
+  };
+
+  run(50);  // first-use allocations (class, fonts, caches) happen here
+  const Counts before = Measure();
+  const ULONGLONG start = ::GetTickCount64();
+  int requests = 10000;  // ZEVOSD_LEAK_REQUESTS: fewer, for a quick run by hand
+  if (const char* n = std::getenv("ZEVOSD_LEAK_REQUESTS")) requests = std::max(100, std::atoi(n));
+  const int shown = run(requests);
+  const ULONGLONG took = ::GetTickCount64() - start;
+  const Counts after = Measure();
+
+  std::printf("%d of %d requests shown in %llu ms\n", shown, requests, took);
+  std::printf("GDI objects%s: before %ld, after %ld\n", g_gdiProbe ? " (free-slot probe, negated)" : "", before.gdi,
+              after.gdi);
+  std::printf("handles%s: before %lu, after %lu\n", g_handleProbe ? " (probed)" : "", before.handles, after.handles);
+  std::printf("private bytes: before %zu, after %zu (%+lld KiB)\n", before.privateBytes, after.privateBytes,
+              (static_cast<long long>(after.privateBytes) - static_cast<long long>(before.privateBytes)) / 1024);
+
+  EXPECT_GT(shown, requests * 6 / 10);
+  EXPECT_LE(after.gdi - before.gdi, 8);
+  EXPECT_LE(after.handles, before.handles + 8);
+  // 100 bytes kept per request would already be about 1 MiB.
+  EXPECT_LT(static_cast<long long>(after.privateBytes) - static_cast<long long>(before.privateBytes), 1ll << 20);
+  EXPECT_TRUE(WindowsOf(osd.lib.get()).empty());
+
+  // The counting itself notices a leak of five objects of each kind.
+  std::vector<hkb::UniqueBrush> brushes;
+  std::vector<hkb::UniqueHandle> events;
+  for (int i = 0; i < 5; ++i) {
+    brushes.emplace_back(::CreateSolidBrush(RGB(i, 0, 0)));
+    events.emplace_back(::CreateEventW(nullptr, FALSE, FALSE, nullptr));
+  }
+  const Counts leaked = Measure();
+  EXPECT_EQ(leaked.gdi - after.gdi, 5);
+  EXPECT_EQ(leaked.handles - after.handles, 5u);
+}
+
+}  // namespace
