@@ -90,6 +90,7 @@ HANDLE s_worker = nullptr;
 HANDLE s_windowReady = nullptr;  // set once the worker has created its window (or given up)
 HANDLE s_workerDone = nullptr;   // set as the worker's last act before it returns
 std::atomic<bool> s_stopRequested{false};
+std::atomic<bool> s_workerEntered{false};  // the worker has reached this library's code
 
 // Serialises the device handle and report buffer between OpenDevice, the
 // reads and WM_CLOSE, which run on different threads.
@@ -185,13 +186,23 @@ void DrainUnderMutex() {
 
 VOID CALLBACK PollTimerProc(HWND wnd, UINT, UINT_PTR id, DWORD);
 
+// The poll timer is armed and killed from the host's thread (Start, Stop)
+// and from the worker (each tick, session and power events). The lock keeps
+// a tick that is reading while Stop runs from arming the timer again after it.
+SRWLOCK s_timerLock = SRWLOCK_INIT;
+bool s_pollWanted = false;  // under s_timerLock: armed by Start or a resume, not since stopped
+
 UINT_PTR ArmPollTimer(HWND wnd) {
+  SrwExclusive lock(s_timerLock);
+  s_pollWanted = true;
   const UINT_PTR timer = ::SetTimer(wnd, kPollTimerId, kPollMilliseconds, &PollTimerProc);
   s_pollTimer = timer;
   return timer;
 }
 
 void KillPollTimer() {
+  SrwExclusive lock(s_timerLock);
+  s_pollWanted = false;
   const UINT_PTR timer = s_pollTimer.exchange(0);
   if (timer) ::KillTimer(HiddenWindow(), timer);
 }
@@ -203,15 +214,21 @@ bool PollingAllowed() {
 // One-shot per tick: killed on entry and armed again after the read, so the
 // period is 100 ms plus the time the read and the decoding take.
 VOID CALLBACK PollTimerProc(HWND wnd, UINT, UINT_PTR id, DWORD) {
-  if (id != s_pollTimer.load()) return;
-  ::KillTimer(wnd, id);
-  s_pollTimer = 0;
+  {
+    SrwExclusive lock(s_timerLock);
+    if (id != s_pollTimer.load()) return;  // a tick that was already queued when the timer went
+    ::KillTimer(wnd, id);
+    s_pollTimer = 0;
+  }
   if (!PollingAllowed()) return;  // a session notification arms polling again
   {
     SrwExclusive lock(s_deviceLock);
     if (ReadReportLocked() != 0) s_decoder.Decode(s_device.report);
   }
-  if (s_pollTimer.load() == 0) ArmPollTimer(wnd);
+  SrwExclusive lock(s_timerLock);
+  if (s_pollWanted && s_pollTimer.load() == 0) {
+    s_pollTimer = ::SetTimer(wnd, kPollTimerId, kPollMilliseconds, &PollTimerProc);
+  }
 }
 
 // ---------------------------------------------------------------------------
@@ -340,6 +357,7 @@ DWORD FinishWorker(DWORD code) {
 }
 
 DWORD WINAPI WorkerThread(LPVOID param) {
+  s_workerEntered = true;
   Ps2Device* device = static_cast<Ps2Device*>(param);
 
   WNDCLASSW wc = {};
@@ -430,6 +448,16 @@ void ProcessAttach(HMODULE module) {
 // thread holds), so the wait is for the event it sets as its last act.
 void EndWorker() {
   s_stopRequested = true;
+  if (!s_workerEntered.load()) {
+    // Loaded and unloaded before the thread got going: it is still waiting
+    // for the loader lock that this thread holds, and would otherwise start
+    // running in the unmapped library as soon as the lock is free.
+    ::TerminateThread(s_worker, 0);
+    ::WaitForSingleObject(s_worker, kWorkerEndWaitMs);
+    ::CloseHandle(s_worker);
+    s_worker = nullptr;
+    return;
+  }
   ::WaitForSingleObject(s_windowReady, kWindowReadyWaitMs);
   const HWND hidden = HiddenWindow();
   if (hidden) {

@@ -1,7 +1,8 @@
 // Installs the keyboard filter driver stand-in into the test prefix as a
 // kernel-driver service and starts it; a 64-bit program so that the service
 // is not marked as a 32-bit one.
-//   hkbledfiltr_install install <path of hkbledfiltr.sys>   (idempotent)
+//   hkbledfiltr_install install [path of the driver]   (idempotent; default:
+//                       hkbledfiltr.sys next to this program)
 //   hkbledfiltr_install remove
 // Exit code 0 on success; a line on stderr otherwise.
 #include <windows.h>
@@ -80,6 +81,15 @@ int Remove() {
 int wmain(int argc, wchar_t** argv) {
   const std::wstring verb = argc > 1 ? argv[1] : L"";
   if (verb == L"install" && argc == 3) return Install(argv[2]);
+  if (verb == L"install" && argc == 2) {
+    wchar_t path[MAX_PATH] = {};
+    const DWORD n = ::GetModuleFileNameW(nullptr, path, MAX_PATH);
+    if (n == 0 || n >= MAX_PATH) return Fail("GetModuleFileNameW");
+    std::wstring sys(path, n);
+    sys.resize(sys.find_last_of(L'\\') + 1);
+    sys += L"hkbledfiltr.sys";
+    return Install(sys.c_str());
+  }
   if (verb == L"remove" && argc == 2) return Remove();
   std::fprintf(stderr, "usage: hkbledfiltr_install install <driver path> | remove\n");
   return 2;
