@@ -1,5 +1,7 @@
 #include "report_decoder.h"
 
+#include <bit>
+
 namespace hkbps2 {
 
 namespace {
@@ -124,9 +126,7 @@ void CReportDecoder::DecodeKind4(uint8_t bits) {
     if (bits == 0) return;
     if (IsSingleBit(bits, 16)) {
       // 1, 2, 4, 8, 16 -> 131 .. 135
-      uint32_t wparam = 131;
-      for (uint8_t b = bits; b > 1; b >>= 1) ++wparam;
-      m_sink.Post(WM_HKBPS2_BITBUTTON, wparam, 1);
+      m_sink.Post(WM_HKBPS2_BITBUTTON, 131u + static_cast<uint32_t>(std::countr_zero(bits)), 1);
       m_heldBits4 = bits;
     } else {
       m_heldBits4 = kUnknownCombination;

@@ -43,8 +43,30 @@ std::vector<uint8_t> Stream(size_t reports) {
 
 constexpr size_t kReports = 4096;
 
-void BM_Decode(benchmark::State& state) {
-  const std::vector<uint8_t> stream = Stream(kReports);
+// What a device sends for real presses: a report when a button goes down,
+// the same report while it stays down, and one when it comes up.
+std::vector<uint8_t> PressStream(size_t reports) {
+  std::mt19937 rng(7);
+  std::vector<uint8_t> out;
+  out.reserve(reports * kReportSize);
+  while (out.size() < reports * kReportSize) {
+    uint8_t down[kReportSize] = {};
+    uint8_t up[kReportSize] = {};
+    switch (rng() % 4) {
+      case 0: down[0] = up[0] = 1; down[3] = static_cast<uint8_t>(rng()); break;
+      case 1: down[0] = up[0] = 2; down[1] = static_cast<uint8_t>(4u << (rng() % 5)); break;
+      case 2: down[0] = up[0] = 4; down[1] = static_cast<uint8_t>(1u << (rng() % 5)); break;
+      default: down[0] = up[0] = 5; down[3] = static_cast<uint8_t>(1 + rng() % 200); break;
+    }
+    const int repeats = 1 + static_cast<int>(rng() % 6);
+    for (int i = 0; i < repeats; ++i) out.insert(out.end(), down, down + kReportSize);
+    out.insert(out.end(), up, up + kReportSize);
+  }
+  out.resize(reports * kReportSize);
+  return out;
+}
+
+void DecodeStream(benchmark::State& state, const std::vector<uint8_t>& stream) {
   CountingSink sink;
   CReportDecoder decoder(sink);
   for (auto _ : state) {
@@ -55,7 +77,10 @@ void BM_Decode(benchmark::State& state) {
   state.counters["ns_per_report"] = benchmark::Counter(
       static_cast<double>(state.iterations() * kReports), benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
 }
-BENCHMARK(BM_Decode);
+void BM_DecodeRandom(benchmark::State& state) { DecodeStream(state, Stream(kReports)); }
+BENCHMARK(BM_DecodeRandom);
+void BM_DecodePresses(benchmark::State& state) { DecodeStream(state, PressStream(kReports)); }
+BENCHMARK(BM_DecodePresses);
 
 // Baseline: read the same bytes and make one indirect call per report.
 void BM_Baseline(benchmark::State& state) {

@@ -236,6 +236,7 @@ TEST_F(Ps2, HiddenWindowHasItsClassTitleOwnerAndStyle) {
   const DWORD tid = ::GetWindowThreadProcessId(hidden, &pid);
   EXPECT_EQ(pid, ::GetCurrentProcessId());
   EXPECT_NE(tid, ::GetCurrentThreadId()) << "the window belongs to the library's own thread";
+  EXPECT_TRUE(hkbtest::SaveScreenshot(L"hkbps2_hidden_window.bmp"));
 }
 
 TEST_F(Ps2, StartBeforeOpenStoresTheHostAndCreatesTheMutex) {
@@ -475,38 +476,51 @@ std::map<std::string, std::string> ReadResult(const std::wstring& path) {
   return out;
 }
 
-TEST_F(Ps2, ASecondProcessIsInertAndDoesNotDisturbTheFirst) {
-  ASSERT_NO_FATAL_FAILURE(Polling());
-  const std::wstring result = hkbtest::TempFilePath(L"ps2");
-  hkb::UniqueHandle loaded(::CreateEventW(nullptr, TRUE, FALSE, L"HKBPS2Test.Host.Loaded"));
-  hkb::UniqueHandle release(::CreateEventW(nullptr, TRUE, FALSE, L"HKBPS2Test.Host.Release"));
-  const std::wstring cmd = L"\"" + hkbtest::StandinFile(L"hkbps2_host.exe") + L"\" inert \"" + DllPath() +
-                           L"\" \"" + result + L"\"";
-  int rc = -2;
-  // The stand-in runs on its own thread of ours so that this thread can pump.
-  struct Ctx {
-    std::wstring cmd;
-    int* rc;
-  } ctx{cmd, &rc};
-  hkb::UniqueHandle runner(::CreateThread(
-      nullptr, 0,
-      [](void* p) -> DWORD {
-        auto* c = static_cast<Ctx*>(p);
-        *c->rc = RunProgram(c->cmd, 60000);
-        return 0;
-      },
-      &ctx, 0, nullptr));
-  ASSERT_TRUE(runner);
-  ASSERT_TRUE(hkbtest::PumpUntil([&] { return ::WaitForSingleObject(loaded.get(), 0) == WAIT_OBJECT_0; }, 20s))
-      << "the second process did not load the library";
-  // While the second process holds the library, this one still polls.
-  ASSERT_TRUE(driver.Queue({Kind5(11)}));
-  EXPECT_EQ(MessagesAfterQueueDrained(), (std::vector<Msg>{{BTN, 11, 1}}));
-  ::SetEvent(release.get());
-  ASSERT_TRUE(hkbtest::PumpUntil([&] { return ::WaitForSingleObject(runner.get(), 0) == WAIT_OBJECT_0; }, 30s));
-  ASSERT_EQ(rc, 0);
-  auto r = ReadResult(result);
-  ::DeleteFileW(result.c_str());
+std::wstring HostCommand(const wchar_t* mode, const std::wstring& result) {
+  return L"\"" + hkbtest::StandinFile(L"hkbps2_host.exe") + L"\" " + mode + L" \"" + DllPath() + L"\" \"" + result +
+         L"\"";
+}
+
+// The button-service stand-in in "inert" mode, holding the library until released.
+class HoldingProcess {
+ public:
+  HoldingProcess() : m_result(hkbtest::TempFilePath(L"ps2")), m_cmd(HostCommand(L"inert", m_result)) {
+    m_thread.reset(::CreateThread(nullptr, 0, &HoldingProcess::Run, this, 0, nullptr));
+  }
+  ~HoldingProcess() {
+    ::SetEvent(m_release.get());
+    if (m_thread) ::WaitForSingleObject(m_thread.get(), 30000);
+    ::DeleteFileW(m_result.c_str());
+  }
+  HoldingProcess(const HoldingProcess&) = delete;
+  HoldingProcess& operator=(const HoldingProcess&) = delete;
+
+  bool WaitLoaded() {
+    return hkbtest::PumpUntil([&] { return ::WaitForSingleObject(m_loaded.get(), 0) == WAIT_OBJECT_0; }, 20s);
+  }
+  // Lets it unload and end; its exit code.
+  int Release() {
+    ::SetEvent(m_release.get());
+    hkbtest::PumpUntil([&] { return ::WaitForSingleObject(m_thread.get(), 0) == WAIT_OBJECT_0; }, 30s);
+    return m_rc;
+  }
+  const std::wstring& result() const { return m_result; }
+
+ private:
+  static DWORD WINAPI Run(void* self) {
+    auto* p = static_cast<HoldingProcess*>(self);
+    p->m_rc = RunProgram(p->m_cmd, 60000);
+    return 0;
+  }
+  hkb::UniqueHandle m_loaded{::CreateEventW(nullptr, TRUE, FALSE, L"HKBPS2Test.Host.Loaded")};
+  hkb::UniqueHandle m_release{::CreateEventW(nullptr, TRUE, FALSE, L"HKBPS2Test.Host.Release")};
+  std::wstring m_result;
+  std::wstring m_cmd;
+  int m_rc = -2;
+  hkb::UniqueHandle m_thread;
+};
+
+void ExpectInert(std::map<std::string, std::string> r) {
   EXPECT_EQ(r["open"], "1") << "type 0: nothing to open, success";
   EXPECT_EQ(r["start"], "1");
   EXPECT_EQ(r["worker_threads"], "0");
@@ -514,9 +528,41 @@ TEST_F(Ps2, ASecondProcessIsInertAndDoesNotDisturbTheFirst) {
   EXPECT_EQ(r["messages"], "0");
   EXPECT_EQ(r["filter_opens"], "0");
   EXPECT_EQ(r["vxd_opens"], "0");
+}
+
+TEST_F(Ps2, ASecondProcessIsInertAndDoesNotDisturbTheFirst) {
+  ASSERT_NO_FATAL_FAILURE(Polling());
+  HoldingProcess second;
+  ASSERT_TRUE(second.WaitLoaded()) << "the second process did not load the library";
+  // While the second process holds the library, this one still polls.
+  ASSERT_TRUE(driver.Queue({Kind5(11)}));
+  EXPECT_EQ(MessagesAfterQueueDrained(), (std::vector<Msg>{{BTN, 11, 1}}));
+  ASSERT_EQ(second.Release(), 0);
+  ExpectInert(ReadResult(second.result()));
   // After the second process let go, this one still polls.
   ASSERT_TRUE(driver.Queue({Kind5(12)}));
   EXPECT_EQ(MessagesAfterQueueDrained(), (std::vector<Msg>{{BTN, 11, 1}, {BTN, 12, 1}}));
+}
+
+TEST_F(Ps2, WhileAnyProcessHoldsTheLibraryNewLoadersStayInert) {
+  ASSERT_NO_FATAL_FAILURE(Polling());
+  HoldingProcess second;
+  ASSERT_TRUE(second.WaitLoaded());
+  Unload();  // the initialising process lets go first
+  ASSERT_TRUE(driver.Reset());
+  const std::wstring result = hkbtest::TempFilePath(L"ps2");
+  ASSERT_EQ(RunProgram(HostCommand(L"probe", result)), 0);
+  auto r = ReadResult(result);
+  ::DeleteFileW(result.c_str());
+  ExpectInert(r);
+  EXPECT_EQ(r["probe_messages"], "0");
+  EXPECT_EQ(driver.Stats().reads, 0u) << "no process polls";
+  ASSERT_EQ(second.Release(), 0);
+  // Everybody let go: the next load initialises again.
+  ASSERT_NO_FATAL_FAILURE(Polling());
+  EXPECT_NE(Hidden(), nullptr);
+  ASSERT_TRUE(driver.Queue({Kind5(13)}));
+  EXPECT_EQ(MessagesAfterQueueDrained(), (std::vector<Msg>{{BTN, 13, 1}}));
 }
 
 struct VersionCase {
@@ -552,7 +598,7 @@ TEST_P(Releases, ChooseTheDevice) {
             ERROR_SUCCESS);
 
   const std::wstring result = hkbtest::TempFilePath(L"ps2");
-  ASSERT_EQ(RunProgram(L"\"" + exe + L"\" probe \"" + DllPath() + L"\" \"" + result + L"\"", 60000), 0);
+  ASSERT_EQ(RunProgram(L"\"" + exe + L"\" probe \"" + DllPath() + L"\" \"" + result + L"\""), 0);
   auto r = ReadResult(result);
   ::DeleteFileW(result.c_str());
   EXPECT_EQ(r["version"], c.reported);
