@@ -68,8 +68,8 @@ constexpr UINT kTeardownSendTimeoutMs = 5000;
 struct Ps2Device {
   HANDLE device;            // none until HKBPS2_OpenDevice
   std::atomic<HWND> hidden;  // set by the worker once its window exists
-  HWND host;
-  DWORD value;
+  std::atomic<HWND> host;     // written by Start on either thread, read by the worker
+  std::atomic<DWORD> value;
   uint8_t* report;  // hkbps2::kReportSize bytes, one buffer per HKBPS2_OpenDevice
 };
 
@@ -127,7 +127,7 @@ VOID CALLBACK LongPressTimerProc(HWND, UINT, UINT_PTR, DWORD);
 class CWindowSink final : public hkbps2::ReportSink {
  public:
   void Post(uint32_t message, uintptr_t wparam, intptr_t lparam) override {
-    ::PostMessageW(s_device.host, message, wparam, lparam);  // a vanished host is no error
+    ::PostMessageW(s_device.host.load(), message, wparam, lparam);  // a vanished host is no error
   }
   uintptr_t SetLongPressTimer(uint32_t id, uint32_t milliseconds) override {
     return ::SetTimer(HiddenWindow(), id, milliseconds, &LongPressTimerProc);
@@ -156,7 +156,7 @@ HANDLE OpenDeviceForType(int type) {
 // the byte count, 0 when no report is pending or the read failed.
 DWORD ReadReportLocked() {
   if (!hkbps2::HasDevice(s_type) || !s_device.report) return 0;
-  const DWORD code = hkbps2::UsesFilterDriver(s_type) ? kFilterReadCode : s_device.value;
+  const DWORD code = hkbps2::UsesFilterDriver(s_type) ? kFilterReadCode : s_device.value.load();
   DWORD got = 0;
   const BOOL ok = ::DeviceIoControl(s_device.device, code, nullptr, 0, s_device.report,
                                     static_cast<DWORD>(hkbps2::kReportSize), &got, nullptr);
@@ -242,7 +242,7 @@ void OnPowerBroadcast(WPARAM event) {
     }
   } else if (event == PBT_APMRESUMESUSPEND) {
     if (s_resumePending.load()) {
-      HKBPS2_Start(s_device.host, s_device.value);
+      HKBPS2_Start(s_device.host.load(), s_device.value.load());
       s_resumePending = 0;
     }
   }
@@ -315,7 +315,7 @@ LRESULT CALLBACK HiddenWindowProc(HWND wnd, UINT msg, WPARAM wparam, LPARAM lpar
       CloseDevice();
       return 0;
     case WM_TIMER:
-      if (wparam == kTimer5Id) ::PostMessageW(s_device.host, hkbps2::WM_HKBPS2_TIMER5, 1, 0);
+      if (wparam == kTimer5Id) ::PostMessageW(s_device.host.load(), hkbps2::WM_HKBPS2_TIMER5, 1, 0);
       return 0;
     case WM_POWERBROADCAST:
       OnPowerBroadcast(wparam);

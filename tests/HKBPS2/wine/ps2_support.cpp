@@ -102,6 +102,28 @@ bool StartsInModule(DWORD thread_id, HMODULE module) {
   return at >= base && at < base + info.SizeOfImage;
 }
 
+HeapUse ProcessHeapUse() {
+  HeapUse use;
+  const HANDLE heap = ::GetProcessHeap();
+  ::HeapLock(heap);
+  PROCESS_HEAP_ENTRY entry = {};
+  while (::HeapWalk(heap, &entry)) {
+    if (entry.wFlags & PROCESS_HEAP_ENTRY_BUSY) {
+      ++use.blocks;
+      use.bytes += entry.cbData;
+    }
+  }
+  ::HeapUnlock(heap);
+  return use;
+}
+
+uintptr_t NextHandleValue() {
+  HANDLE probe = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  const auto value = reinterpret_cast<uintptr_t>(probe);
+  if (probe) ::CloseHandle(probe);
+  return value;
+}
+
 bool KeyExists(HKEY root, const std::wstring& path) {
   HKEY key = nullptr;
   if (::RegOpenKeyExW(root, path.c_str(), 0, KEY_QUERY_VALUE | KEY_WOW64_64KEY, &key) != ERROR_SUCCESS) return false;

@@ -66,4 +66,14 @@ class ScopedRegKey {
 
 bool KeyExists(HKEY root, const std::wstring& path);
 
+// Busy blocks of the process heap and their bytes.
+struct HeapUse {
+  size_t blocks = 0;
+  size_t bytes = 0;
+};
+HeapUse ProcessHeapUse();
+
+// The value the next new handle gets (the probe handle is closed again).
+uintptr_t NextHandleValue();
+
 }  // namespace ps2test
