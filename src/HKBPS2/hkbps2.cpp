@@ -88,7 +88,9 @@ HMODULE s_module = nullptr;
 // Worker thread bookkeeping.
 HANDLE s_worker = nullptr;
 HANDLE s_windowReady = nullptr;  // set once the worker has created its window (or given up)
-HANDLE s_workerDone = nullptr;   // set as the worker's last act before it returns
+HANDLE s_workerDone = nullptr;   // set by the worker as it parks (see ParkWorker)
+HANDLE s_workerPark = nullptr;   // never set: the parked worker waits on it
+std::atomic<DWORD> s_workerExitCode{0};
 std::atomic<bool> s_stopRequested{false};
 std::atomic<bool> s_workerEntered{false};  // the worker has reached this library's code
 
@@ -348,15 +350,19 @@ void DisableImeIfPresent() {
   ::FindClose(find);
 }
 
-// Signalled as the thread's very last act: after it the thread runs no code
-// of this library (it returns straight into the system's thread start code).
-DWORD FinishWorker(DWORD code) {
+// The worker's last act. Its thread cannot simply return: unloading runs
+// under the loader lock, which a returning thread needs, and after the
+// unload the library's code is gone. So the worker signals that it is done
+// and, in the same system call, starts waiting on an event that is never
+// set; from then on it runs no code of this library. Unloading ends it.
+[[noreturn]] void ParkWorker(DWORD code) {
+  s_workerExitCode = code;
   ::SetEvent(s_windowReady);
-  ::SetEvent(s_workerDone);
-  return code;
+  ::SignalObjectAndWait(s_workerDone, s_workerPark, INFINITE, FALSE);
+  for (;;) ::Sleep(INFINITE);  // only if the wait itself failed
 }
 
-DWORD WINAPI WorkerThread(LPVOID param) {
+[[noreturn]] DWORD WINAPI WorkerThread(LPVOID param) {
   s_workerEntered = true;
   Ps2Device* device = static_cast<Ps2Device*>(param);
 
@@ -367,7 +373,7 @@ DWORD WINAPI WorkerThread(LPVOID param) {
   wc.hCursor = ::LoadCursorW(nullptr, IDC_ARROW);
   wc.hbrBackground = reinterpret_cast<HBRUSH>(static_cast<INT_PTR>(COLOR_BTNSHADOW + 1));
   wc.lpszClassName = kWindowClass;
-  if (!::RegisterClassW(&wc)) return FinishWorker(0);
+  if (!::RegisterClassW(&wc)) ParkWorker(0);
 
   HWND owner = nullptr;
   for (int i = 0; i < kHostWindowSearches && !s_stopRequested.load(); ++i) {
@@ -381,7 +387,7 @@ DWORD WINAPI WorkerThread(LPVOID param) {
   // Unloading has begun: no window, so nobody needs to end a message loop.
   if (s_stopRequested.load()) {
     ::UnregisterClassW(kWindowClass, s_module);
-    return FinishWorker(0);
+    ParkWorker(0);
   }
 
   const HWND hidden = ::CreateWindowExW(0, kWindowClass, kWindowTitle, WS_OVERLAPPEDWINDOW | WS_DISABLED, 0, 0, 0,
@@ -390,7 +396,7 @@ DWORD WINAPI WorkerThread(LPVOID param) {
   ::SetEvent(s_windowReady);
   if (!hidden) {
     ::UnregisterClassW(kWindowClass, s_module);
-    return FinishWorker(1);
+    ParkWorker(1);
   }
 
   MSG msg;
@@ -405,7 +411,7 @@ DWORD WINAPI WorkerThread(LPVOID param) {
   device->hidden = nullptr;
   ::DestroyWindow(hidden);
   ::UnregisterClassW(kWindowClass, s_module);
-  return FinishWorker(0);
+  ParkWorker(0);
 }
 
 void WaitForHiddenWindow() {
@@ -429,7 +435,8 @@ void ProcessAttach(HMODULE module) {
     s_type = ClassifyThisWindows();
     s_windowReady = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
     s_workerDone = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    if (s_windowReady && s_workerDone) {
+    s_workerPark = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    if (s_windowReady && s_workerDone && s_workerPark) {
       s_worker = ::CreateThread(nullptr, 0, &WorkerThread, &s_device, 0, nullptr);
     }
     HKEY key = nullptr;
@@ -443,34 +450,31 @@ void ProcessAttach(HMODULE module) {
   ::InterlockedIncrement(const_cast<LONG*>(&s_shared.loadCount));
 }
 
-// Ends the worker thread from inside the loader's unload notification. The
-// thread cannot be waited for (its exit needs the loader lock that this
-// thread holds), so the wait is for the event it sets as its last act.
+// Ends the worker thread from inside the loader's unload notification: the
+// window goes, the message loop ends, the worker parks itself, and this
+// thread ends it and waits for its handle. Ending a parked thread is safe: it
+// holds no lock and is inside a system wait; and ending it needs no loader
+// lock, unlike a thread that returns.
 void EndWorker() {
   s_stopRequested = true;
-  if (!s_workerEntered.load()) {
-    // Loaded and unloaded before the thread got going: it is still waiting
-    // for the loader lock that this thread holds, and would otherwise start
-    // running in the unmapped library as soon as the lock is free.
-    ::TerminateThread(s_worker, 0);
-    ::WaitForSingleObject(s_worker, kWorkerEndWaitMs);
-    ::CloseHandle(s_worker);
-    s_worker = nullptr;
-    return;
+  if (s_workerEntered.load()) {
+    ::WaitForSingleObject(s_windowReady, kWindowReadyWaitMs);
+    const HWND hidden = HiddenWindow();
+    if (hidden) {
+      DWORD_PTR ignored = 0;
+      ::SendMessageTimeoutW(hidden, WM_CLOSE, 0, 0, SMTO_NORMAL, kTeardownSendTimeoutMs, &ignored);
+      ::SendMessageTimeoutW(hidden, WM_DESTROY, 0, 0, SMTO_NORMAL, kTeardownSendTimeoutMs, &ignored);
+      if (s_sessionRegistered.exchange(FALSE)) ::WTSUnRegisterSessionNotification(hidden);
+    }
+    if (::WaitForSingleObject(s_workerDone, kWorkerEndWaitMs) != WAIT_OBJECT_0) {
+      s_workerExitCode = 2;  // stuck; it must not run on in the unmapped library either
+    }
   }
-  ::WaitForSingleObject(s_windowReady, kWindowReadyWaitMs);
-  const HWND hidden = HiddenWindow();
-  if (hidden) {
-    DWORD_PTR ignored = 0;
-    ::SendMessageTimeoutW(hidden, WM_CLOSE, 0, 0, SMTO_NORMAL, kTeardownSendTimeoutMs, &ignored);
-    ::SendMessageTimeoutW(hidden, WM_DESTROY, 0, 0, SMTO_NORMAL, kTeardownSendTimeoutMs, &ignored);
-    if (s_sessionRegistered.exchange(FALSE)) ::WTSUnRegisterSessionNotification(hidden);
-  }
-  if (::WaitForSingleObject(s_workerDone, kWorkerEndWaitMs) != WAIT_OBJECT_0) {
-    // Stuck (for example still waiting to start while the library is being
-    // unloaded): it must never run code of the unmapped library.
-    ::TerminateThread(s_worker, 2);
-  }
+  // Not entered: loaded and unloaded before the thread got going. It is still
+  // waiting for the loader lock that this thread holds and would start
+  // running in the unmapped library as soon as the lock is free.
+  ::TerminateThread(s_worker, s_workerExitCode.load());
+  ::WaitForSingleObject(s_worker, kWorkerEndWaitMs);
   ::CloseHandle(s_worker);
   s_worker = nullptr;
 }
@@ -495,9 +499,10 @@ void ProcessDetach(bool processEnding) {
       if (s_device.report) ::HeapFree(::GetProcessHeap(), 0, s_device.report);
       s_device.report = nullptr;
     }
-    if (s_windowReady) ::CloseHandle(s_windowReady);
-    if (s_workerDone) ::CloseHandle(s_workerDone);
-    s_windowReady = s_workerDone = nullptr;
+    for (HANDLE* event : {&s_windowReady, &s_workerDone, &s_workerPark}) {
+      if (*event) ::CloseHandle(*event);
+      *event = nullptr;
+    }
   }
   ::InterlockedDecrement(const_cast<LONG*>(&s_shared.loadCount));
   s_module = nullptr;
