@@ -1,0 +1,84 @@
+// Turns 9-byte button reports into the event messages posted to the host
+// window. Plain C++: the window side is reached only through ReportSink.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace hkbps2 {
+
+// Event messages posted to the host window (numbers, wParam and lParam are
+// the library's wire format).
+constexpr uint32_t WM_HKBPS2_TIMER5 = 0x0465;          // 1125
+constexpr uint32_t WM_HKBPS2_BUTTONCODE = 0x0534;      // 1332
+constexpr uint32_t WM_HKBPS2_BITBUTTON = 0x0535;       // 1333
+constexpr uint32_t WM_HKBPS2_KEYCODE = 0x0539;         // 1337
+constexpr uint32_t WM_HKBPS2_CODE135TO140 = 0x0544;    // 1348
+constexpr uint32_t WM_HKBPS2_CODE141 = 0x0545;         // 1349
+
+constexpr size_t kReportSize = 9;
+
+// Long-press timers on the hidden window.
+constexpr uint32_t kLongPressTimerBit1 = 1;
+constexpr uint32_t kLongPressTimerBit2 = 0;
+constexpr uint32_t kLongPressMilliseconds = 1000;
+
+// What the decoder needs from the window side.
+class ReportSink {
+ public:
+  virtual void Post(uint32_t message, uintptr_t wparam, intptr_t lparam) = 0;
+  // Sets a one-shot long-press timer; the result is kept as the button's mark
+  // (0: the timer could not be set).
+  virtual uintptr_t SetLongPressTimer(uint32_t id, uint32_t milliseconds) = 0;
+  virtual void KillLongPressTimer(uint32_t id) = 0;
+  // One more session-notification registration attempt, if still needed.
+  virtual void RetrySessionRegistration() = 0;
+
+ protected:
+  ~ReportSink() = default;
+};
+
+// True when a kind-1 code is posted as a key code (group A) rather than as
+// a button code (group B).
+constexpr bool IsGroupA(uint8_t code) {
+  if (code <= 83) return true;
+  if (code < 86 || code > 127) return false;
+  constexpr uint64_t kMask = 0x3F3FE03E7FFull;  // bit (code - 86)
+  return ((kMask >> (code - 86)) & 1u) != 0;
+}
+
+class CReportDecoder {
+ public:
+  explicit CReportDecoder(ReportSink& sink) : m_sink(sink) {}
+
+  // One report as read from the device (kReportSize bytes).
+  void Decode(const uint8_t* report);
+  // A long-press timer fired on the hidden window.
+  void OnLongPressTimer(uintptr_t id);
+
+  // Held state, for tests and diagnostics.
+  uint8_t last_code1() const { return m_lastCode1; }
+  uint8_t held_bits2() const { return m_heldBits2; }
+  uint8_t held_bits4() const { return m_heldBits4; }
+  uint8_t last_code5() const { return m_lastCode5; }
+  uintptr_t bit1_mark() const { return m_bit1Mark; }
+  uintptr_t bit2_mark() const { return m_bit2Mark; }
+
+ private:
+  void DecodeKind1(uint8_t code, uint8_t second);
+  void DecodeKind2(uint8_t bits);
+  void DecodeKind4(uint8_t bits);
+  void DecodeKind5(uint8_t code, uint8_t second);
+  void PressKind2(uint8_t bit);
+  void ReleaseKind2(uint8_t bit);
+
+  ReportSink& m_sink;
+  uint8_t m_lastCode1 = 0;
+  uint8_t m_heldBits2 = 0;
+  uint8_t m_heldBits4 = 0;
+  uint8_t m_lastCode5 = 0;
+  uintptr_t m_bit1Mark = 0;
+  uintptr_t m_bit2Mark = 0;
+};
+
+}  // namespace hkbps2

@@ -1,0 +1,96 @@
+// Installs the keyboard filter driver stand-in into the test prefix as a
+// kernel-driver service and starts it; a 64-bit program so that the service
+// is not marked as a 32-bit one.
+//   hkbledfiltr_install install [path of the driver]   (idempotent; default:
+//                       hkbledfiltr.sys next to this program)
+//   hkbledfiltr_install remove
+// Exit code 0 on success; a line on stderr otherwise.
+#include <windows.h>
+
+#include <cstdio>
+#include <string>
+
+namespace {
+
+constexpr wchar_t kService[] = L"hkbledfiltr_standin";
+
+struct ScHandle {
+  SC_HANDLE h = nullptr;
+  explicit ScHandle(SC_HANDLE v) : h(v) {}
+  ~ScHandle() {
+    if (h) ::CloseServiceHandle(h);
+  }
+  ScHandle(const ScHandle&) = delete;
+  ScHandle& operator=(const ScHandle&) = delete;
+};
+
+int Fail(const char* what) {
+  std::fprintf(stderr, "hkbledfiltr_install: %s failed, error %lu\n", what, ::GetLastError());
+  return 1;
+}
+
+bool DeviceAnswers() {
+  HANDLE h = ::CreateFileW(L"\\\\.\\HKBLEDFILTR", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                           nullptr, OPEN_EXISTING, 0, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return false;
+  ::CloseHandle(h);
+  return true;
+}
+
+int Install(const wchar_t* path) {
+  if (DeviceAnswers()) return 0;
+  ScHandle scm(::OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
+  if (!scm.h) return Fail("OpenSCManagerW");
+  ScHandle svc(::OpenServiceW(scm.h, kService, SERVICE_ALL_ACCESS));
+  if (!svc.h) {
+    svc.h = ::CreateServiceW(scm.h, kService, kService, SERVICE_ALL_ACCESS, SERVICE_KERNEL_DRIVER,
+                             SERVICE_DEMAND_START, SERVICE_ERROR_IGNORE, path, nullptr, nullptr, nullptr, nullptr,
+                             nullptr);
+    if (!svc.h) return Fail("CreateServiceW");
+  } else if (!::ChangeServiceConfigW(svc.h, SERVICE_NO_CHANGE, SERVICE_NO_CHANGE, SERVICE_NO_CHANGE, path, nullptr,
+                                     nullptr, nullptr, nullptr, nullptr, nullptr)) {
+    return Fail("ChangeServiceConfigW");
+  }
+  if (!::StartServiceW(svc.h, 0, nullptr) && ::GetLastError() != ERROR_SERVICE_ALREADY_RUNNING) {
+    return Fail("StartServiceW");
+  }
+  for (int i = 0; i < 100; ++i) {
+    if (DeviceAnswers()) return 0;
+    ::Sleep(100);
+  }
+  std::fprintf(stderr, "hkbledfiltr_install: the device did not appear\n");
+  return 1;
+}
+
+int Remove() {
+  ScHandle scm(::OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
+  if (!scm.h) return Fail("OpenSCManagerW");
+  ScHandle svc(::OpenServiceW(scm.h, kService, SERVICE_ALL_ACCESS));
+  if (!svc.h) return ::GetLastError() == ERROR_SERVICE_DOES_NOT_EXIST ? 0 : Fail("OpenServiceW");
+  SERVICE_STATUS status = {};
+  ::ControlService(svc.h, SERVICE_CONTROL_STOP, &status);
+  for (int i = 0; i < 50 && ::QueryServiceStatus(svc.h, &status) && status.dwCurrentState != SERVICE_STOPPED; ++i) {
+    ::Sleep(100);
+  }
+  if (!::DeleteService(svc.h) && ::GetLastError() != ERROR_SERVICE_MARKED_FOR_DELETE) return Fail("DeleteService");
+  return 0;
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+  const std::wstring verb = argc > 1 ? argv[1] : L"";
+  if (verb == L"install" && argc == 3) return Install(argv[2]);
+  if (verb == L"install" && argc == 2) {
+    wchar_t path[MAX_PATH] = {};
+    const DWORD n = ::GetModuleFileNameW(nullptr, path, MAX_PATH);
+    if (n == 0 || n >= MAX_PATH) return Fail("GetModuleFileNameW");
+    std::wstring sys(path, n);
+    sys.resize(sys.find_last_of(L'\\') + 1);
+    sys += L"hkbledfiltr.sys";
+    return Install(sys.c_str());
+  }
+  if (verb == L"remove" && argc == 2) return Remove();
+  std::fprintf(stderr, "usage: hkbledfiltr_install install <driver path> | remove\n");
+  return 2;
+}
