@@ -51,8 +51,16 @@ int Install(const wchar_t* path) {
                                      nullptr, nullptr, nullptr, nullptr, nullptr)) {
     return Fail("ChangeServiceConfigW");
   }
-  if (!::StartServiceW(svc.h, 0, nullptr) && ::GetLastError() != ERROR_SERVICE_ALREADY_RUNNING) {
-    return Fail("StartServiceW");
+  // The first driver start in a new prefix can outlast the service manager's
+  // start timeout while the device host itself comes up; ask again then.
+  for (int attempt = 0;; ++attempt) {
+    if (::StartServiceW(svc.h, 0, nullptr)) break;
+    const DWORD err = ::GetLastError();
+    if (err == ERROR_SERVICE_ALREADY_RUNNING) break;
+    if (err != ERROR_SERVICE_REQUEST_TIMEOUT || attempt == 5) return Fail("StartServiceW");
+    std::fprintf(stderr, "hkbledfiltr_install: start timed out, attempt %d\n", attempt + 1);
+    if (DeviceAnswers()) return 0;
+    ::Sleep(1000);
   }
   for (int i = 0; i < 100; ++i) {
     if (DeviceAnswers()) return 0;
