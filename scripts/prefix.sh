@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Creates the build tree's Wine prefix once: prefix.sh PREFIX
-# Needs DISPLAY and a running wineserver for that prefix (./hkb provides both).
+# Needs DISPLAY; run it before a persistent wineserver is started, since it
+# waits for the session that sets the prefix up to end.
 set -euo pipefail
 prefix=$1
 stamp="$prefix/.hkb-prefix-v1"
@@ -18,4 +19,6 @@ done
 reg add 'HKCU\Software\Wine\DllOverrides' /v winemenubuilder.exe /t REG_SZ /d "" /f
 reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f
 reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\AeDebug' /v Auto /t REG_SZ /d 1 /f
+# Let everything the set-up started (services, device host) finish first.
+/usr/lib/wine/wineserver64 -w
 touch "$stamp"

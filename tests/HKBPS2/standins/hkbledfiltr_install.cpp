@@ -51,14 +51,15 @@ int Install(const wchar_t* path) {
                                      nullptr, nullptr, nullptr, nullptr, nullptr)) {
     return Fail("ChangeServiceConfigW");
   }
-  // The first driver start in a new prefix can outlast the service manager's
-  // start timeout while the device host itself comes up; ask again then.
+  // Right after a prefix is made, the service manager can still be busy (its
+  // database locked, or the device host slow to come up); ask again then.
   for (int attempt = 0;; ++attempt) {
     if (::StartServiceW(svc.h, 0, nullptr)) break;
     const DWORD err = ::GetLastError();
     if (err == ERROR_SERVICE_ALREADY_RUNNING) break;
-    if (err != ERROR_SERVICE_REQUEST_TIMEOUT || attempt == 5) return Fail("StartServiceW");
-    std::fprintf(stderr, "hkbledfiltr_install: start timed out, attempt %d\n", attempt + 1);
+    const bool busy = err == ERROR_SERVICE_REQUEST_TIMEOUT || err == ERROR_SERVICE_DATABASE_LOCKED;
+    if (!busy || attempt == 5) return Fail("StartServiceW");
+    std::fprintf(stderr, "hkbledfiltr_install: start failed with %lu, attempt %d\n", err, attempt + 1);
     if (DeviceAnswers()) return 0;
     ::Sleep(1000);
   }
