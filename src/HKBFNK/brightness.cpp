@@ -26,7 +26,8 @@ namespace {
 using hkbfnk::kMaxLevels;
 
 // The WMI locator class and its interface, as registered by the system.
-const CLSID kClsidWbemLocator = {0x4590F811, 0x1D3A, 0x11D0, {0x89, 0x1F, 0x00, 0xAA, 0x00, 0x4B, 0x2E, 0x24}};
+const CLSID kClsidWbemLocator = {
+    0x4590F811, 0x1D3A, 0x11D0, {0x89, 0x1F, 0x00, 0xAA, 0x00, 0x4B, 0x2E, 0x24}};
 const IID kIidWbemLocator = {0xDC12A687, 0x737F, 0x11CF, {0x88, 0x4D, 0x00, 0xAA, 0x00, 0x4B, 0x2E, 0x24}};
 // Power-scheme subgroup and setting of the display brightness.
 const GUID kVideoSubgroup = {0x7516B95F, 0xF776, 0x4464, {0x8C, 0x53, 0x06, 0x16, 0x7F, 0x40, 0xCC, 0x99}};
@@ -95,8 +96,8 @@ HRESULT ConnectWmi() {
     hr = s_pLocator->ConnectServer(ns.get(), nullptr, nullptr, nullptr, kConnectUseMaxWait, nullptr, nullptr,
                                    &s_pService);
     if (SUCCEEDED(hr) && s_pService) {
-      hr = ::CoSetProxyBlanket(s_pService, RPC_C_AUTHN_WINNT, RPC_C_AUTHZ_NONE, nullptr, RPC_C_AUTHN_LEVEL_CALL,
-                               RPC_C_IMP_LEVEL_IMPERSONATE, nullptr, EOAC_NONE);
+      hr = ::CoSetProxyBlanket(s_pService, RPC_C_AUTHN_WINNT, RPC_C_AUTHZ_NONE, nullptr,
+                               RPC_C_AUTHN_LEVEL_CALL, RPC_C_IMP_LEVEL_IMPERSONATE, nullptr, EOAC_NONE);
       if (SUCCEEDED(hr)) return S_OK;
     }
   }
@@ -132,8 +133,8 @@ HRESULT WalkBrightnessInstances(OnProperty&& on_property) {
   hkb::Bstr cls(L"WmiMonitorBrightness");
   if (!cls.get()) return E_OUTOFMEMORY;
   hkb::ComPtr<IEnumWbemClassObject> instances;
-  hr = s_pService->CreateInstanceEnum(cls.get(), WBEM_FLAG_RETURN_IMMEDIATELY | WBEM_FLAG_FORWARD_ONLY, nullptr,
-                                      instances.put());
+  hr = s_pService->CreateInstanceEnum(cls.get(), WBEM_FLAG_RETURN_IMMEDIATELY | WBEM_FLAG_FORWARD_ONLY,
+                                      nullptr, instances.put());
   if (FAILED(hr) || !instances) return hr;
 
   for (;;) {
@@ -164,8 +165,10 @@ HRESULT ReadCurrentBrightness(int* brightness) {
       // A name that is no text or does not fit addresses no panel.
       if (value.vt != VT_BSTR || !value.bstrVal || !Compose(s_szPanel, {value.bstrVal})) s_szPanel[0] = L'\0';
     } else if (NameIs(name, L"CurrentBrightness")) {
-      if (value.vt == VT_UI1) *brightness = value.bVal;
-      else if (value.vt == VT_I4 || value.vt == VT_UI4) *brightness = static_cast<uint8_t>(value.ulVal);
+      if (value.vt == VT_UI1)
+        *brightness = value.bVal;
+      else if (value.vt == VT_I4 || value.vt == VT_UI4)
+        *brightness = static_cast<uint8_t>(value.ulVal);
     }
   });
 }
@@ -222,7 +225,8 @@ HRESULT SetPanelBrightness(int level) {
   if (FAILED(hr)) return hr;
 
   wchar_t path[kText];
-  if (!Compose(path, {L"WmiMonitorBrightnessMethods.InstanceName='", s_szPanel, L"'"})) return WBEM_E_INVALID_OBJECT_PATH;
+  if (!Compose(path, {L"WmiMonitorBrightnessMethods.InstanceName='", s_szPanel, L"'"}))
+    return WBEM_E_INVALID_OBJECT_PATH;
   wchar_t level_text[kText];
   if (!Compose(level_text, {std::to_wstring(level).c_str()})) return E_INVALIDARG;
 
@@ -231,7 +235,8 @@ HRESULT SetPanelBrightness(int level) {
   hkb::Bstr object_path(path);
   hkb::Bstr brightness(level_text);
   hkb::Bstr timeout(L"0");
-  if (!cls.get() || !method.get() || !object_path.get() || !brightness.get() || !timeout.get()) return E_OUTOFMEMORY;
+  if (!cls.get() || !method.get() || !object_path.get() || !brightness.get() || !timeout.get())
+    return E_OUTOFMEMORY;
 
   hkb::ComPtr<IWbemClassObject> class_object;
   hkb::ComPtr<IWbemClassObject> signature;
@@ -263,8 +268,8 @@ HRESULT SetPanelBrightness(int level) {
     hr = in_params->Put(L"Timeout", 0, &v, CIM_UINT32);
   }
   if (hr == WBEM_S_NO_ERROR) {
-    hr = s_pService->ExecMethod(object_path.get(), method.get(), 0, nullptr, in_params.get(), out_params.put(),
-                                nullptr);
+    hr = s_pService->ExecMethod(object_path.get(), method.get(), 0, nullptr, in_params.get(),
+                                out_params.put(), nullptr);
   }
   if (hr == WBEM_S_NO_ERROR && out_params) {
     hkb::Variant result;  // the method's own return value is not looked at
@@ -349,8 +354,8 @@ extern "C" int HKBFNK_SetCurrentBright(int direction) {
     }
     int current = 0;
     if (FAILED(ReadCurrentBrightness(&current))) return 0;
-    const int index =
-        hkbfnk::StepLevelIndex(s_Levels, static_cast<size_t>(s_nLevelCount), static_cast<uint32_t>(current), direction);
+    const int index = hkbfnk::StepLevelIndex(s_Levels, static_cast<size_t>(s_nLevelCount),
+                                             static_cast<uint32_t>(current), direction);
     if (index < 0) return 0;
     if (FAILED(SetPanelBrightness(s_Levels[index]))) return 0;
     return index + 1;

@@ -17,7 +17,8 @@ static_assert(sizeof(DISPLAYCONFIG_MODE_INFO) == 64);
 static_assert(QDC_DATABASE_CURRENT == 4);
 
 // SDC_APPLY | SDC_USE_SUPPLIED_DISPLAY_CONFIG | SDC_SAVE_TO_DATABASE | SDC_ALLOW_CHANGES
-constexpr UINT32 kApplyRotation = SDC_APPLY | SDC_USE_SUPPLIED_DISPLAY_CONFIG | SDC_SAVE_TO_DATABASE | SDC_ALLOW_CHANGES;
+constexpr UINT32 kApplyRotation =
+    SDC_APPLY | SDC_USE_SUPPLIED_DISPLAY_CONFIG | SDC_SAVE_TO_DATABASE | SDC_ALLOW_CHANGES;
 static_assert(kApplyRotation == 0x6A0);
 
 // A zero-filled array of `count` records, or null when it cannot be had.
@@ -33,15 +34,16 @@ extern "C" int HKBFNK_QueryDisplayConfig(void) {
     if (hkbfnk::VersionCodeNow() < hkbfnk::kGateQueryTopology) return 0;
     UINT32 path_count = 0;
     UINT32 mode_count = 0;
-    if (::GetDisplayConfigBufferSizes(QDC_DATABASE_CURRENT, &path_count, &mode_count) != ERROR_SUCCESS) return 0;
+    if (::GetDisplayConfigBufferSizes(QDC_DATABASE_CURRENT, &path_count, &mode_count) != ERROR_SUCCESS)
+      return 0;
     auto paths = Allocate<DISPLAYCONFIG_PATH_INFO>(path_count);
     if (!paths) return 0;
     auto modes = Allocate<DISPLAYCONFIG_MODE_INFO>(mode_count);
     if (!modes) return 0;
     DISPLAYCONFIG_TOPOLOGY_ID topology = {};
     // A single attempt: a configuration that grew meanwhile gives 0.
-    const LONG result =
-        ::QueryDisplayConfig(QDC_DATABASE_CURRENT, &path_count, paths.get(), &mode_count, modes.get(), &topology);
+    const LONG result = ::QueryDisplayConfig(QDC_DATABASE_CURRENT, &path_count, paths.get(), &mode_count,
+                                             modes.get(), &topology);
     if (result != ERROR_SUCCESS) return 0;
     return static_cast<int>(topology);
   } catch (...) {
@@ -69,8 +71,8 @@ extern "C" int HKBFNK_RightRotate(void) {
         modes.reset();
         return hkbfnk::AllocationFailed();
       }
-      return hkbfnk::Queried(
-          ::QueryDisplayConfig(QDC_DATABASE_CURRENT, &path_count, paths.get(), &mode_count, modes.get(), &topology));
+      return hkbfnk::Queried(::QueryDisplayConfig(QDC_DATABASE_CURRENT, &path_count, paths.get(), &mode_count,
+                                                  modes.get(), &topology));
     });
     if (result != ERROR_SUCCESS) return 0;
     // Without any path there is nothing to turn.
@@ -84,7 +86,10 @@ extern "C" int HKBFNK_RightRotate(void) {
     for (UINT32 i = 0; i < path_count; ++i) {
       paths[i].targetInfo.rotation = static_cast<DISPLAYCONFIG_ROTATION>(targets[i].rotation);
     }
-    return ::SetDisplayConfig(path_count, paths.get(), mode_count, modes.get(), kApplyRotation) == ERROR_SUCCESS ? 1 : 0;
+    return ::SetDisplayConfig(path_count, paths.get(), mode_count, modes.get(), kApplyRotation) ==
+                   ERROR_SUCCESS
+               ? 1
+               : 0;
   } catch (...) {
     return 0;
   }

@@ -34,9 +34,7 @@ extern "C" int HKBFNK_Inform_FNF3_Push(void) {
   return PostIfFound(kSwitcherName, kSwitcherName, kSwitcherMessage);
 }
 
-extern "C" int HKBFNK_Inform_ECO_Push(void) {
-  return PostIfFound(kEcoClass, nullptr, kEcoMessage);
-}
+extern "C" int HKBFNK_Inform_ECO_Push(void) { return PostIfFound(kEcoClass, nullptr, kEcoMessage); }
 
 extern "C" int HKBFNK_Inform_AirPlane_Push(void) {
   wchar_t path[MAX_PATH] = {};

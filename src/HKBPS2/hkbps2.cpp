@@ -45,7 +45,8 @@ constexpr wchar_t kFilterDevice[] = L"\\\\.\\HKBLEDFILTR";
 constexpr wchar_t kVirtualDevice[] = L"\\\\.\\VHKBBTN.VXD";
 
 constexpr DWORD kFilterReadCode = 0x9C40E040;  // type 0x9C40, function 0x810, buffered, read+write
-static_assert(kFilterReadCode == static_cast<DWORD>(CTL_CODE(0x9C40, 0x810, METHOD_BUFFERED, FILE_READ_ACCESS | FILE_WRITE_ACCESS)));
+static_assert(kFilterReadCode == static_cast<DWORD>(CTL_CODE(0x9C40, 0x810, METHOD_BUFFERED,
+                                                             FILE_READ_ACCESS | FILE_WRITE_ACCESS)));
 
 constexpr UINT_PTR kPollTimerId = 20;
 constexpr UINT kPollMilliseconds = 100;
@@ -66,9 +67,9 @@ constexpr DWORD kWorkerEndWaitMs = 5000;
 constexpr UINT kTeardownSendTimeoutMs = 5000;
 
 struct Ps2Device {
-  HANDLE device;            // none until HKBPS2_OpenDevice
+  HANDLE device;             // none until HKBPS2_OpenDevice
   std::atomic<HWND> hidden;  // set by the worker once its window exists
-  std::atomic<HWND> host;     // written by Start on either thread, read by the worker
+  std::atomic<HWND> host;    // written by Start on either thread, read by the worker
   std::atomic<DWORD> value;
   uint8_t* report;  // hkbps2::kReportSize bytes, one buffer per HKBPS2_OpenDevice
 };
@@ -209,9 +210,7 @@ void KillPollTimer() {
   if (timer) ::KillTimer(HiddenWindow(), timer);
 }
 
-bool PollingAllowed() {
-  return s_consoleConnected.load() && (s_shared.kbdbl || s_sessionUnlocked.load());
-}
+bool PollingAllowed() { return s_consoleConnected.load() && (s_shared.kbdbl || s_sessionUnlocked.load()); }
 
 // One-shot per tick: killed on entry and armed again after the read, so the
 // period is 100 ms plus the time the read and the decoding take.
@@ -288,9 +287,7 @@ void OnSessionChange(WPARAM event) {
       s_sessionUnlocked = 1;
       Evaluate();
       break;
-    default:
-      Evaluate();
-      break;
+    default: Evaluate(); break;
   }
 }
 
@@ -308,25 +305,17 @@ LRESULT CALLBACK HiddenWindowProc(HWND wnd, UINT msg, WPARAM wparam, LPARAM lpar
     case WM_CREATE:
     case WM_ENDSESSION:
     case WM_COMMAND:
-    case kPrivateMessage:
-      return 0;
+    case kPrivateMessage: return 0;
     case WM_DESTROY:
       ::PostQuitMessage(0);  // ends the worker's message loop
       return 0;
-    case WM_CLOSE:
-      CloseDevice();
-      return 0;
+    case WM_CLOSE: CloseDevice(); return 0;
     case WM_TIMER:
       if (wparam == kTimer5Id) ::PostMessageW(s_device.host.load(), hkbps2::WM_HKBPS2_TIMER5, 1, 0);
       return 0;
-    case WM_POWERBROADCAST:
-      OnPowerBroadcast(wparam);
-      return 0;
-    case WM_WTSSESSION_CHANGE:
-      OnSessionChange(wparam);
-      return 0;
-    default:
-      return ::DefWindowProcW(wnd, msg, wparam, lparam);
+    case WM_POWERBROADCAST: OnPowerBroadcast(wparam); return 0;
+    case WM_WTSSESSION_CHANGE: OnSessionChange(wparam); return 0;
+    default: return ::DefWindowProcW(wnd, msg, wparam, lparam);
   }
 }
 
@@ -390,8 +379,8 @@ void DisableImeIfPresent() {
     ParkWorker(0);
   }
 
-  const HWND hidden = ::CreateWindowExW(0, kWindowClass, kWindowTitle, WS_OVERLAPPEDWINDOW | WS_DISABLED, 0, 0, 0,
-                                        0, owner, nullptr, s_module, nullptr);
+  const HWND hidden = ::CreateWindowExW(0, kWindowClass, kWindowTitle, WS_OVERLAPPEDWINDOW | WS_DISABLED, 0,
+                                        0, 0, 0, owner, nullptr, s_module, nullptr);
   device->hidden = hidden;
   ::SetEvent(s_windowReady);
   if (!hidden) {
@@ -514,7 +503,8 @@ void ProcessDetach(bool processEnding) {
 // Exports.
 
 extern "C" int HKBPS2_OpenDevice(void) {
-  auto* buffer = static_cast<uint8_t*>(::HeapAlloc(::GetProcessHeap(), HEAP_ZERO_MEMORY, hkbps2::kReportSize));
+  auto* buffer =
+      static_cast<uint8_t*>(::HeapAlloc(::GetProcessHeap(), HEAP_ZERO_MEMORY, hkbps2::kReportSize));
   if (!buffer) return 0;
   SrwExclusive lock(s_deviceLock);
   // A new buffer and a new handle each time; the previous ones are released.
@@ -559,14 +549,9 @@ extern "C" void HKBPS2_Stop(void) {
 
 BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved) {
   switch (reason) {
-    case DLL_PROCESS_ATTACH:
-      ProcessAttach(instance);
-      break;
-    case DLL_PROCESS_DETACH:
-      ProcessDetach(reserved != nullptr);
-      break;
-    default:
-      break;
+    case DLL_PROCESS_ATTACH: ProcessAttach(instance); break;
+    case DLL_PROCESS_DETACH: ProcessDetach(reserved != nullptr); break;
+    default: break;
   }
   return TRUE;
 }

@@ -17,20 +17,11 @@ constexpr bool IsSingleBit(uint8_t bits, uint8_t highest) {
 
 void CReportDecoder::Decode(const uint8_t* report) {
   switch (report[0]) {
-    case 1:
-      DecodeKind1(report[3], report[4]);
-      break;
-    case 2:
-      DecodeKind2(report[1]);
-      break;
-    case 4:
-      DecodeKind4(report[1]);
-      break;
-    case 5:
-      DecodeKind5(report[3], report[4]);
-      break;
-    default:
-      break;  // unknown kinds are ignored
+    case 1: DecodeKind1(report[3], report[4]); break;
+    case 2: DecodeKind2(report[1]); break;
+    case 4: DecodeKind4(report[1]); break;
+    case 5: DecodeKind5(report[3], report[4]); break;
+    default: break;  // unknown kinds are ignored
   }
   m_sink.RetrySessionRegistration();
 }
@@ -80,15 +71,9 @@ void CReportDecoder::DecodeKind2(uint8_t bits) {
 
 void CReportDecoder::PressKind2(uint8_t bit) {
   switch (bit) {
-    case 1:
-      m_bit1Mark = m_sink.SetLongPressTimer(kLongPressTimerBit1, kLongPressMilliseconds);
-      break;
-    case 2:
-      m_bit2Mark = m_sink.SetLongPressTimer(kLongPressTimerBit2, kLongPressMilliseconds);
-      break;
-    default:
-      m_sink.Post(WM_HKBPS2_BITBUTTON, bit, 1);
-      break;
+    case 1: m_bit1Mark = m_sink.SetLongPressTimer(kLongPressTimerBit1, kLongPressMilliseconds); break;
+    case 2: m_bit2Mark = m_sink.SetLongPressTimer(kLongPressTimerBit2, kLongPressMilliseconds); break;
+    default: m_sink.Post(WM_HKBPS2_BITBUTTON, bit, 1); break;
   }
   m_sink.RetrySessionRegistration();
 }
@@ -112,11 +97,8 @@ void CReportDecoder::ReleaseKind2(uint8_t bit) {
       }
       break;
     case 16:
-    case 32:
-      m_sink.Post(WM_HKBPS2_BITBUTTON, bit, 0);
-      break;
-    default:
-      break;  // 4, 8, 64 and an unrecognised combination: no release event
+    case 32: m_sink.Post(WM_HKBPS2_BITBUTTON, bit, 0); break;
+    default: break;  // 4, 8, 64 and an unrecognised combination: no release event
   }
   m_sink.RetrySessionRegistration();
 }

@@ -9,12 +9,12 @@ namespace hkbps2 {
 
 // Event messages posted to the host window (numbers, wParam and lParam are
 // the library's wire format).
-constexpr uint32_t WM_HKBPS2_TIMER5 = 0x0465;          // 1125
-constexpr uint32_t WM_HKBPS2_BUTTONCODE = 0x0534;      // 1332
-constexpr uint32_t WM_HKBPS2_BITBUTTON = 0x0535;       // 1333
-constexpr uint32_t WM_HKBPS2_KEYCODE = 0x0539;         // 1337
-constexpr uint32_t WM_HKBPS2_CODE135TO140 = 0x0544;    // 1348
-constexpr uint32_t WM_HKBPS2_CODE141 = 0x0545;         // 1349
+constexpr uint32_t WM_HKBPS2_TIMER5 = 0x0465;        // 1125
+constexpr uint32_t WM_HKBPS2_BUTTONCODE = 0x0534;    // 1332
+constexpr uint32_t WM_HKBPS2_BITBUTTON = 0x0535;     // 1333
+constexpr uint32_t WM_HKBPS2_KEYCODE = 0x0539;       // 1337
+constexpr uint32_t WM_HKBPS2_CODE135TO140 = 0x0544;  // 1348
+constexpr uint32_t WM_HKBPS2_CODE141 = 0x0545;       // 1349
 
 constexpr size_t kReportSize = 9;
 

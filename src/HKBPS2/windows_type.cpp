@@ -24,10 +24,8 @@ int ClassifyWindows(uint32_t major, uint32_t minor, uint32_t build) {
       if (b == 1998) return 4;
       if (b == 2222) return 5;
       return 0;
-    case 90:
-      return b > 2222 ? 8 : 0;
-    default:
-      return 0;
+    case 90: return b > 2222 ? 8 : 0;
+    default: return 0;
   }
 }
 

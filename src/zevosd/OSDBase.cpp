@@ -42,7 +42,8 @@ BOOL COSDBase::PreCreateWindow(CREATESTRUCTW& cs) {
   m_nWidthDiv = zevosd::EffectiveWidthDivisor(request->nWidthDiv);
 
   const zevosd::ScreenSize screen{::GetSystemMetrics(SM_CXSCREEN), ::GetSystemMetrics(SM_CYSCREEN)};
-  const zevosd::Size size = zevosd::InitialSize(m_nPosition, m_nHeightDiv, m_nWidthDiv, GetWorkArea(), screen);
+  const zevosd::Size size =
+      zevosd::InitialSize(m_nPosition, m_nHeightDiv, m_nWidthDiv, GetWorkArea(), screen);
   cs.cx = size.cx;
   cs.cy = size.cy;
 
@@ -53,24 +54,17 @@ BOOL COSDBase::PreCreateWindow(CREATESTRUCTW& cs) {
 
 LRESULT COSDBase::WindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
   switch (message) {
-    case WM_CREATE:
-      return OnCreate(reinterpret_cast<LPCREATESTRUCTW>(lParam));
+    case WM_CREATE: return OnCreate(reinterpret_cast<LPCREATESTRUCTW>(lParam));
     case WM_ERASEBKGND: {
       RECT rc;
       GetClientRect(&rc);
       ::FillRect(reinterpret_cast<HDC>(wParam), &rc, m_brush.get());
       return TRUE;
     }
-    case WM_NCHITTEST:
-      return HTCLIENT;
-    case WM_DISPLAYCHANGE:
-      DestroyWindow();
-      return 0;
-    case WM_TIMER:
-      DestroyWindow();
-      return Default();
-    default:
-      return CWnd::WindowProc(message, wParam, lParam);
+    case WM_NCHITTEST: return HTCLIENT;
+    case WM_DISPLAYCHANGE: DestroyWindow(); return 0;
+    case WM_TIMER: DestroyWindow(); return Default();
+    default: return CWnd::WindowProc(message, wParam, lParam);
   }
 }
 
@@ -82,7 +76,7 @@ int COSDBase::OnCreate(LPCREATESTRUCTW) {
 void COSDBase::Place() {
   RECT rc;
   GetWindowRect(&rc);
-  const zevosd::Point at = zevosd::Placement(m_nPosition, {rc.right - rc.left, rc.bottom - rc.top}, GetWorkArea(),
-                                             ::GetSystemMetrics(SM_CXSCREEN));
+  const zevosd::Point at = zevosd::Placement(m_nPosition, {rc.right - rc.left, rc.bottom - rc.top},
+                                             GetWorkArea(), ::GetSystemMetrics(SM_CXSCREEN));
   SetWindowPos(nullptr, at.x, at.y, 0, 0, kPlaceFlags);
 }

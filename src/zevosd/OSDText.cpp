@@ -9,7 +9,8 @@ constexpr UINT kResizeFlags = SWP_NOMOVE | SWP_NOZORDER | SWP_NOREDRAW | SWP_NOA
 COSDText::COSDText() noexcept : m_font() {}
 
 int COSDText::OnCreate(LPCREATESTRUCTW lpCreateStruct) {
-  const auto* request = lpCreateStruct ? static_cast<const OSD_REQUEST*>(lpCreateStruct->lpCreateParams) : nullptr;
+  const auto* request =
+      lpCreateStruct ? static_cast<const OSD_REQUEST*>(lpCreateStruct->lpCreateParams) : nullptr;
   if (!request) return -1;
 
   if (request->pszText) {

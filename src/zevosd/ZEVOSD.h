@@ -62,8 +62,8 @@ typedef struct tagOSD_REQUESTA {
   UINT nDuration;
   UINT nHeightDiv;
   UINT nWidthDiv;
-  LOGFONTA lf;     /* lfFaceName: 1 to 31 characters and a terminator */
-  LPCSTR pszText;  /* zero-terminated, not empty */
+  LOGFONTA lf;    /* lfFaceName: 1 to 31 characters and a terminator */
+  LPCSTR pszText; /* zero-terminated, not empty */
 } OSD_REQUESTA;
 
 int OnScreen_Display(const OSD_REQUEST* pRequest);

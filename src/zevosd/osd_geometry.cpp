@@ -27,14 +27,14 @@ Size InitialSize(std::uint32_t position, std::uint32_t heightDivisor, std::uint3
     // overflow it; for real screens this equals the 32-bit result.
     const std::uint64_t numerator =
         static_cast<std::uint64_t>(static_cast<std::uint32_t>(workH)) * static_cast<std::uint32_t>(screen.cx);
-    const std::uint64_t denominator = static_cast<std::uint64_t>(heightDivisor) * static_cast<std::uint32_t>(workW);
+    const std::uint64_t denominator =
+        static_cast<std::uint64_t>(heightDivisor) * static_cast<std::uint32_t>(workW);
     height = static_cast<std::uint32_t>(numerator / denominator);
   }
   return {static_cast<std::int32_t>(width), static_cast<std::int32_t>(height)};
 }
 
-Point Placement(std::uint32_t position, const Size& window, const WorkArea& work,
-                std::int32_t screenWidth) {
+Point Placement(std::uint32_t position, const Size& window, const WorkArea& work, std::int32_t screenWidth) {
   const std::int32_t W = window.cx;
   const std::int32_t H = window.cy;
   const std::int32_t workW = work.right - work.left;

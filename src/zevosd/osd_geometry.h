@@ -50,7 +50,6 @@ Size InitialSize(std::uint32_t position, std::uint32_t heightDivisor, std::uint3
 // Top-left corner of a window of the given size at a position 0 to 8.
 // Positions 0 to 3 and 6 use the screen origin on the axes they pin;
 // positions 2 and 7 align to the screen width, the others to the work area.
-Point Placement(std::uint32_t position, const Size& window, const WorkArea& work,
-                std::int32_t screenWidth);
+Point Placement(std::uint32_t position, const Size& window, const WorkArea& work, std::int32_t screenWidth);
 
 }  // namespace zevosd

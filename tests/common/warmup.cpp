@@ -6,7 +6,8 @@
 
 int wmain() {
   ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-  HWND wnd = ::CreateWindowExW(0, L"STATIC", L"warmup", WS_POPUP, 0, 0, 1, 1, nullptr, nullptr, nullptr, nullptr);
+  HWND wnd =
+      ::CreateWindowExW(0, L"STATIC", L"warmup", WS_POPUP, 0, 0, 1, 1, nullptr, nullptr, nullptr, nullptr);
   ::ShowWindow(wnd, SW_SHOWNOACTIVATE);
   MSG m;
   while (::PeekMessageW(&m, nullptr, 0, 0, PM_REMOVE)) ::DispatchMessageW(&m);

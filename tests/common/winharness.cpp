@@ -41,8 +41,8 @@ bool FileExists(const std::wstring& path) {
 
 std::string ReadFileBytes(const std::wstring& path) {
   hkb::UniqueFile file(::CreateFileW(path.c_str(), GENERIC_READ,
-                                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                     nullptr, OPEN_EXISTING, 0, nullptr));
+                                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                     OPEN_EXISTING, 0, nullptr));
   if (!file) return {};
   std::string out;
   char buf[4096];
@@ -52,8 +52,8 @@ std::string ReadFileBytes(const std::wstring& path) {
 }
 
 bool WriteFileBytes(const std::wstring& path, const std::string& data) {
-  hkb::UniqueFile file(::CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
-                                     CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+  hkb::UniqueFile file(::CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
+                                     FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!file) return false;
   DWORD put = 0;
   return ::WriteFile(file.get(), data.data(), static_cast<DWORD>(data.size()), &put, nullptr) &&
@@ -80,8 +80,8 @@ RecordingWindow::RecordingWindow(const wchar_t* cls, const wchar_t* title) : m_c
   wc.hInstance = ::GetModuleHandleW(nullptr);
   wc.lpszClassName = m_class.c_str();
   ::RegisterClassExW(&wc);
-  m_wnd = ::CreateWindowExW(0, m_class.c_str(), title, WS_POPUP, 0, 0, 10, 10, nullptr, nullptr,
-                            wc.hInstance, nullptr);
+  m_wnd = ::CreateWindowExW(0, m_class.c_str(), title, WS_POPUP, 0, 0, 10, 10, nullptr, nullptr, wc.hInstance,
+                            nullptr);
   ::SetWindowLongPtrW(m_wnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
 }
 
@@ -124,8 +124,7 @@ void PumpFor(std::chrono::milliseconds duration) {
   PumpOnce();
 }
 
-ScopedFileCopy::ScopedFileCopy(const std::wstring& source, const std::wstring& target)
-    : m_target(target) {
+ScopedFileCopy::ScopedFileCopy(const std::wstring& source, const std::wstring& target) : m_target(target) {
   // Create each missing parent folder, remembering which ones to remove.
   std::vector<std::wstring> parents;
   for (size_t pos = target.find_last_of(L'\\'); pos != std::wstring::npos && pos > 2;
@@ -196,7 +195,8 @@ bool SaveScreenshot(const std::wstring& name) {
 
 std::string Narrow(const std::wstring& s) {
   if (s.empty()) return {};
-  int n = ::WideCharToMultiByte(CP_UTF8, 0, s.data(), static_cast<int>(s.size()), nullptr, 0, nullptr, nullptr);
+  int n =
+      ::WideCharToMultiByte(CP_UTF8, 0, s.data(), static_cast<int>(s.size()), nullptr, 0, nullptr, nullptr);
   std::string out(static_cast<size_t>(n), '\0');
   ::WideCharToMultiByte(CP_UTF8, 0, s.data(), static_cast<int>(s.size()), out.data(), n, nullptr, nullptr);
   return out;

@@ -5,13 +5,9 @@
 
 extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
   switch (reason) {
-    case DLL_PROCESS_ATTACH:
-      return hkb::framework::ProcessAttach(instance);
-    case DLL_PROCESS_DETACH:
-      hkb::framework::ProcessDetach();
-      break;
-    default:
-      break;
+    case DLL_PROCESS_ATTACH: return hkb::framework::ProcessAttach(instance);
+    case DLL_PROCESS_DETACH: hkb::framework::ProcessDetach(); break;
+    default: break;
   }
   return TRUE;
 }

@@ -23,7 +23,8 @@ int main() {
   const wchar_t* n = L"3000";
   // Each baseline is measured before and after the calls it is compared with
   // (the machine is shared and noisy); its mean is the reference.
-  const std::wstring calls[] = {L"rawquery", L"query", L"rotate", L"rawquery", L"rawwmi", L"bright", L"match", L"rawwmi"};
+  const std::wstring calls[] = {L"rawquery", L"query",  L"rotate", L"rawquery",
+                                L"rawwmi",   L"bright", L"match",  L"rawwmi"};
   std::vector<std::wstring> commands;
   for (const auto& c : calls) commands.push_back(std::wstring(L"time:") + n + L":" + c);
   const fnktest::Trace t = fnktest::RunClient(setup, commands);

@@ -97,8 +97,7 @@ const StepCase kStepCases[] = {
 
 TEST(StepLevelIndex, MovesOneEntryFromWhereTheBrightnessStands) {
   for (const StepCase& c : kStepCases) {
-    EXPECT_EQ(StepLevelIndex(c.levels.data(), c.levels.size(), c.current, c.direction), c.index)
-        << c.name;
+    EXPECT_EQ(StepLevelIndex(c.levels.data(), c.levels.size(), c.current, c.direction), c.index) << c.name;
   }
 }
 
@@ -132,8 +131,8 @@ TEST(UsableLevelCount, IsBoundByStatedDeliveredAndCapacity) {
   EXPECT_EQ(UsableLevelCount(11, 11), 11u);
   EXPECT_EQ(UsableLevelCount(0, 11), 0u);
   EXPECT_EQ(UsableLevelCount(11, 0), 0u);
-  EXPECT_EQ(UsableLevelCount(20, 11), 11u);   // fewer elements than stated
-  EXPECT_EQ(UsableLevelCount(5, 11), 5u);     // more elements than stated
+  EXPECT_EQ(UsableLevelCount(20, 11), 11u);  // fewer elements than stated
+  EXPECT_EQ(UsableLevelCount(5, 11), 5u);    // more elements than stated
   EXPECT_EQ(UsableLevelCount(300, 300), 256u);
   EXPECT_EQ(UsableLevelCount(0xFFFFFFFFu, 1000), 256u);
 }
@@ -218,7 +217,10 @@ const AttemptScript kAttemptScripts[] = {
     {"other query error stops", {Queried(87), Queried(0)}, 87, 1},
     {"sizes fail stops", {SizesFailed(31), Queried(0)}, 31, 1},
     {"allocation fails, then works", {AllocationFailed(), Queried(0)}, 0, 2},
-    {"allocation keeps failing", {AllocationFailed(), AllocationFailed(), AllocationFailed(), Queried(0)}, 8, 3},
+    {"allocation keeps failing",
+     {AllocationFailed(), AllocationFailed(), AllocationFailed(), Queried(0)},
+     8,
+     3},
     {"grew, then sizes fail", {Queried(122), SizesFailed(5)}, 5, 2},
 };
 

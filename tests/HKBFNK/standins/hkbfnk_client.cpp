@@ -45,7 +45,8 @@ void Trace(const std::string& line) { standin::Trace(line, true); }
 
 namespace {
 
-using SetDisplayConfigFn = LONG(WINAPI*)(UINT32, DISPLAYCONFIG_PATH_INFO*, UINT32, DISPLAYCONFIG_MODE_INFO*, UINT32);
+using SetDisplayConfigFn = LONG(WINAPI*)(UINT32, DISPLAYCONFIG_PATH_INFO*, UINT32, DISPLAYCONFIG_MODE_INFO*,
+                                         UINT32);
 SetDisplayConfigFn g_realSetDisplayConfig = nullptr;
 bool g_forceResult = false;
 LONG g_forcedResult = 0;
@@ -81,12 +82,14 @@ LONG WINAPI WatchQuery(UINT32 flags, UINT32* np, DISPLAYCONFIG_PATH_INFO* paths,
 std::string CompareWithCurrent(UINT32 paths, const DISPLAYCONFIG_PATH_INFO* path, UINT32 modes,
                                const DISPLAYCONFIG_MODE_INFO* mode) {
   UINT32 np = 0, nm = 0;
-  if (::GetDisplayConfigBufferSizes(QDC_DATABASE_CURRENT, &np, &nm) != ERROR_SUCCESS) return "current=unknown";
+  if (::GetDisplayConfigBufferSizes(QDC_DATABASE_CURRENT, &np, &nm) != ERROR_SUCCESS)
+    return "current=unknown";
   std::string cur_paths(np * sizeof(DISPLAYCONFIG_PATH_INFO), '\0');
   std::string cur_modes(nm * sizeof(DISPLAYCONFIG_MODE_INFO), '\0');
   DISPLAYCONFIG_TOPOLOGY_ID topo = {};
-  if (::QueryDisplayConfig(QDC_DATABASE_CURRENT, &np, reinterpret_cast<DISPLAYCONFIG_PATH_INFO*>(cur_paths.data()),
-                           &nm, reinterpret_cast<DISPLAYCONFIG_MODE_INFO*>(cur_modes.data()), &topo) != ERROR_SUCCESS)
+  if (::QueryDisplayConfig(
+          QDC_DATABASE_CURRENT, &np, reinterpret_cast<DISPLAYCONFIG_PATH_INFO*>(cur_paths.data()), &nm,
+          reinterpret_cast<DISPLAYCONFIG_MODE_INFO*>(cur_modes.data()), &topo) != ERROR_SUCCESS)
     return "current=unknown";
   const bool modes_same = nm == modes && std::memcmp(cur_modes.data(), mode, nm * sizeof(*mode)) == 0;
   // Paths equal apart from the target rotation.
@@ -103,14 +106,15 @@ std::string CompareWithCurrent(UINT32 paths, const DISPLAYCONFIG_PATH_INFO* path
 
 LONG WINAPI WatchSetDisplayConfig(UINT32 paths, DISPLAYCONFIG_PATH_INFO* path, UINT32 modes,
                                   DISPLAYCONFIG_MODE_INFO* mode, UINT32 flags) {
-  std::string line = "sdc paths=" + std::to_string(paths) + " modes=" + std::to_string(modes) +
-                     " flags=" + Hex(flags);
+  std::string line =
+      "sdc paths=" + std::to_string(paths) + " modes=" + std::to_string(modes) + " flags=" + Hex(flags);
   for (UINT32 i = 0; path && i < paths; ++i) {
     line += " path" + std::to_string(i) + "=status:" + std::to_string(path[i].targetInfo.statusFlags) +
             ",rotation:" + std::to_string(path[i].targetInfo.rotation);
   }
   line += " " + CompareWithCurrent(paths, path, modes, mode);
-  const LONG result = g_forceResult ? g_forcedResult : g_realSetDisplayConfig(paths, path, modes, mode, flags);
+  const LONG result =
+      g_forceResult ? g_forcedResult : g_realSetDisplayConfig(paths, path, modes, mode, flags);
   Trace(line + " -> " + std::to_string(result));
   return result;
 }
@@ -166,14 +170,17 @@ Usage Measure() {
   }
   PROCESS_MEMORY_COUNTERS_EX pmc = {};
   pmc.cb = sizeof pmc;
-  if (::K32GetProcessMemoryInfo(::GetCurrentProcess(), reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&pmc), sizeof pmc))
+  if (::K32GetProcessMemoryInfo(::GetCurrentProcess(), reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&pmc),
+                                sizeof pmc))
     u.private_bytes = pmc.PrivateUsage ? pmc.PrivateUsage : pmc.PagefileUsage;  // Wine: PagefileUsage
   u.gdi = ::GetGuiResources(::GetCurrentProcess(), GR_GDIOBJECTS);
   u.user = ::GetGuiResources(::GetCurrentProcess(), GR_USEROBJECTS);
   return u;
 }
 
-std::string Span(unsigned long long a, unsigned long long b) { return std::to_string(a) + "->" + std::to_string(b); }
+std::string Span(unsigned long long a, unsigned long long b) {
+  return std::to_string(a) + "->" + std::to_string(b);
+}
 
 // One brightness walk over a WMI connection of the caller's own, as a baseline.
 struct OwnWmi {
@@ -183,7 +190,8 @@ struct OwnWmi {
     const CLSID clsid = {0x4590F811, 0x1D3A, 0x11D0, {0x89, 0x1F, 0x00, 0xAA, 0x00, 0x4B, 0x2E, 0x24}};
     const IID iid = {0xDC12A687, 0x737F, 0x11CF, {0x88, 0x4D, 0x00, 0xAA, 0x00, 0x4B, 0x2E, 0x24}};
     ::CoInitialize(nullptr);
-    if (FAILED(::CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, iid, reinterpret_cast<void**>(&locator))))
+    if (FAILED(::CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, iid,
+                                  reinterpret_cast<void**>(&locator))))
       return;
     BSTR ns = ::SysAllocString(L"ROOT\\WMI");
     locator->ConnectServer(ns, nullptr, nullptr, nullptr, 0x80, nullptr, nullptr, &services);
@@ -220,8 +228,8 @@ void RawQuery() {
   std::string paths(np * sizeof(DISPLAYCONFIG_PATH_INFO), '\0');
   std::string modes(nm * sizeof(DISPLAYCONFIG_MODE_INFO), '\0');
   DISPLAYCONFIG_TOPOLOGY_ID topo = {};
-  ::QueryDisplayConfig(QDC_DATABASE_CURRENT, &np, reinterpret_cast<DISPLAYCONFIG_PATH_INFO*>(paths.data()), &nm,
-                       reinterpret_cast<DISPLAYCONFIG_MODE_INFO*>(modes.data()), &topo);
+  ::QueryDisplayConfig(QDC_DATABASE_CURRENT, &np, reinterpret_cast<DISPLAYCONFIG_PATH_INFO*>(paths.data()),
+                       &nm, reinterpret_cast<DISPLAYCONFIG_MODE_INFO*>(modes.data()), &topo);
 }
 
 }  // namespace
@@ -303,11 +311,10 @@ int wmain(int argc, wchar_t** argv) {
       }
       void* sizes = nullptr;
       void* query = nullptr;
-      const bool ok =
-          (g_realSizes || PatchImport(dll, "user32.dll", "GetDisplayConfigBufferSizes",
-                                      reinterpret_cast<void*>(&WatchSizes), &sizes)) &&
-          (g_realQuery ||
-           PatchImport(dll, "user32.dll", "QueryDisplayConfig", reinterpret_cast<void*>(&WatchQuery), &query));
+      const bool ok = (g_realSizes || PatchImport(dll, "user32.dll", "GetDisplayConfigBufferSizes",
+                                                  reinterpret_cast<void*>(&WatchSizes), &sizes)) &&
+                      (g_realQuery || PatchImport(dll, "user32.dll", "QueryDisplayConfig",
+                                                  reinterpret_cast<void*>(&WatchQuery), &query));
       if (sizes) g_realSizes = reinterpret_cast<SizesFn>(sizes);
       if (query) g_realQuery = reinterpret_cast<QueryFn>(query);
       Trace("client " + cmd + " = " + (ok ? "ok" : "failed"));
@@ -318,7 +325,8 @@ int wmain(int argc, wchar_t** argv) {
       void* original = nullptr;
       const bool ok = PatchImport(dll, "user32.dll", "SetDisplayConfig",
                                   reinterpret_cast<void*>(&WatchSetDisplayConfig), &original);
-      if (ok && !g_realSetDisplayConfig) g_realSetDisplayConfig = reinterpret_cast<SetDisplayConfigFn>(original);
+      if (ok && !g_realSetDisplayConfig)
+        g_realSetDisplayConfig = reinterpret_cast<SetDisplayConfigFn>(original);
       Trace("client " + cmd + " = " + (ok ? "ok" : "failed"));
     } else if (cmd.rfind("loop:", 0) == 0) {
       const int rounds = std::stoi(cmd.substr(5));
@@ -338,8 +346,9 @@ int wmain(int argc, wchar_t** argv) {
       const Usage before = Measure();
       for (int n = 0; n < rounds; ++n) round();
       const Usage after = Measure();
-      Trace("client " + cmd + " = failures:" + std::to_string(failures) + " handles:" +
-            Span(before.handles, after.handles) + " private:" + Span(before.private_bytes, after.private_bytes) +
+      Trace("client " + cmd + " = failures:" + std::to_string(failures) +
+            " handles:" + Span(before.handles, after.handles) +
+            " private:" + Span(before.private_bytes, after.private_bytes) +
             " gdi:" + Span(before.gdi, after.gdi) + " user:" + Span(before.user, after.user));
     } else if (cmd.rfind("time:", 0) == 0) {
       const size_t colon = cmd.find(':', 5);
@@ -352,12 +361,18 @@ int wmain(int argc, wchar_t** argv) {
       std::unique_ptr<OwnWmi> own;
       if (what == "rawwmi") own = std::make_unique<OwnWmi>();
       auto call = [&](int n) {
-        if (what == "bright") bright(n % 2 ? 3 : 2);
-        else if (what == "match") match();
-        else if (what == "query") query();
-        else if (what == "rotate") rotate();
-        else if (what == "rawquery") RawQuery();
-        else if (what == "rawwmi") own->Walk();
+        if (what == "bright")
+          bright(n % 2 ? 3 : 2);
+        else if (what == "match")
+          match();
+        else if (what == "query")
+          query();
+        else if (what == "rotate")
+          rotate();
+        else if (what == "rawquery")
+          RawQuery();
+        else if (what == "rawwmi")
+          own->Walk();
       };
       call(1);  // first use sets things up
       LARGE_INTEGER f, t0, t1;
@@ -365,7 +380,8 @@ int wmain(int argc, wchar_t** argv) {
       ::QueryPerformanceCounter(&t0);
       for (int n = 0; n < calls; ++n) call(n);
       ::QueryPerformanceCounter(&t1);
-      const double us = 1e6 * static_cast<double>(t1.QuadPart - t0.QuadPart) / static_cast<double>(f.QuadPart) / calls;
+      const double us =
+          1e6 * static_cast<double>(t1.QuadPart - t0.QuadPart) / static_cast<double>(f.QuadPart) / calls;
       char buf[64];
       std::snprintf(buf, sizeof buf, "%.2f", us);
       Trace("client " + cmd + " = " + buf);

@@ -48,8 +48,8 @@ inline void Trace(const std::string& line, bool always = false) {
   if (!always && !EnvUtf8(L"HKBFNK_QUIET").empty()) return;
   const std::wstring path = Wide(EnvUtf8(L"HKBFNK_TRACE"));
   if (path.empty()) return;
-  HANDLE f = ::CreateFileW(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
-                           FILE_ATTRIBUTE_NORMAL, nullptr);
+  HANDLE f = ::CreateFileW(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                           OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (f == INVALID_HANDLE_VALUE) return;
   const std::string text = line + "\n";
   DWORD put = 0;
@@ -71,8 +71,8 @@ inline std::vector<Line> ReadScenario() {
   std::vector<Line> lines;
   const std::wstring path = Wide(EnvUtf8(L"HKBFNK_SCENARIO"));
   if (path.empty()) return lines;
-  HANDLE f = ::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
-                           nullptr);
+  HANDLE f = ::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                           OPEN_EXISTING, 0, nullptr);
   if (f == INVALID_HANDLE_VALUE) return lines;
   std::string text;
   char buf[4096];
@@ -89,8 +89,10 @@ inline std::vector<Line> ReadScenario() {
     std::string w;
     while (words >> w) {
       const size_t eq = w.find('=');
-      if (eq == std::string::npos) line.values[w] = "";
-      else line.values[w.substr(0, eq)] = w.substr(eq + 1);
+      if (eq == std::string::npos)
+        line.values[w] = "";
+      else
+        line.values[w.substr(0, eq)] = w.substr(eq + 1);
     }
     lines.push_back(line);
   }

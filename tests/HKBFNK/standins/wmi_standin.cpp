@@ -22,11 +22,14 @@ using standin::Utf8;
 
 namespace {
 
-const CLSID kClsidWbemLocator = {0x4590F811, 0x1D3A, 0x11D0, {0x89, 0x1F, 0x00, 0xAA, 0x00, 0x4B, 0x2E, 0x24}};
+const CLSID kClsidWbemLocator = {
+    0x4590F811, 0x1D3A, 0x11D0, {0x89, 0x1F, 0x00, 0xAA, 0x00, 0x4B, 0x2E, 0x24}};
 const IID kIidWbemLocator = {0xDC12A687, 0x737F, 0x11CF, {0x88, 0x4D, 0x00, 0xAA, 0x00, 0x4B, 0x2E, 0x24}};
 const IID kIidWbemServices = {0x9556DC99, 0x828C, 0x11CF, {0xA3, 0x7E, 0x00, 0xAA, 0x00, 0x32, 0x40, 0xC7}};
-const IID kIidWbemClassObject = {0xDC12A681, 0x737F, 0x11CF, {0x88, 0x4D, 0x00, 0xAA, 0x00, 0x4B, 0x2E, 0x24}};
-const IID kIidEnumWbemClassObject = {0x027947E1, 0xD731, 0x11CE, {0xA3, 0x57, 0x00, 0x00, 0x00, 0x00, 0x00, 0x01}};
+const IID kIidWbemClassObject = {
+    0xDC12A681, 0x737F, 0x11CF, {0x88, 0x4D, 0x00, 0xAA, 0x00, 0x4B, 0x2E, 0x24}};
+const IID kIidEnumWbemClassObject = {
+    0x027947E1, 0xD731, 0x11CE, {0xA3, 0x57, 0x00, 0x00, 0x00, 0x00, 0x00, 0x01}};
 const IID kIidClientSecurity = {0x0000013D, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
 
 LONG g_objects = 0;
@@ -71,7 +74,8 @@ Scenario& State() {
           while (at < list.size()) {
             size_t comma = list.find(',', at);
             if (comma == std::string::npos) comma = list.size();
-            if (comma > at) p.level.push_back(static_cast<unsigned char>(std::stoul(list.substr(at, comma - at))));
+            if (comma > at)
+              p.level.push_back(static_cast<unsigned char>(std::stoul(list.substr(at, comma - at))));
             at = comma + 1;
           }
         }
@@ -112,7 +116,7 @@ class Object : public Interfaces... {
   LONG m_refs = 1;
 };
 
-#define STANDIN_UNKNOWN(what)                                      \
+#define STANDIN_UNKNOWN(what)                                        \
   ULONG STDMETHODCALLTYPE AddRef() override { return AddRefImpl(); } \
   ULONG STDMETHODCALLTYPE Release() override { return ReleaseImpl(what); }
 
@@ -143,9 +147,12 @@ struct Property {
 
 std::string Describe(const VARIANT& v) {
   std::string text;
-  if (v.vt == VT_BSTR) text = Str(v.bstrVal);
-  else if (v.vt == VT_I4 || v.vt == VT_UI4) text = std::to_string(v.ulVal);
-  else if (v.vt == VT_UI1) text = std::to_string(v.bVal);
+  if (v.vt == VT_BSTR)
+    text = Str(v.bstrVal);
+  else if (v.vt == VT_I4 || v.vt == VT_UI4)
+    text = std::to_string(v.ulVal);
+  else if (v.vt == VT_UI1)
+    text = std::to_string(v.bVal);
   return "vt" + std::to_string(v.vt) + ":" + text;
 }
 
@@ -158,7 +165,9 @@ class ClassObject final : public Object<IWbemClassObject> {
   };
   explicit ClassObject(std::wstring cls) : m_class(std::move(cls)) {}
   void Add(const wchar_t* name, const VARIANT& v, CIMTYPE type) { m_props.push_back({name, Value(v), type}); }
-  void AddMethod(const wchar_t* name, IWbemClassObject* in) { m_methods.emplace_back(name, std::unique_ptr<IWbemClassObject, Releaser>(in)); }
+  void AddMethod(const wchar_t* name, IWbemClassObject* in) {
+    m_methods.emplace_back(name, std::unique_ptr<IWbemClassObject, Releaser>(in));
+  }
   const Property* Find(const wchar_t* name) const {
     for (const Property& p : m_props)
       if (p.name == name) return &p;
@@ -178,7 +187,8 @@ class ClassObject final : public Object<IWbemClassObject> {
   STANDIN_UNKNOWN(nullptr)
 
   HRESULT STDMETHODCALLTYPE GetQualifierSet(IWbemQualifierSet**) override { return WBEM_E_NOT_SUPPORTED; }
-  HRESULT STDMETHODCALLTYPE Get(LPCWSTR name, LONG flags, VARIANT* value, CIMTYPE* type, LONG* flavor) override {
+  HRESULT STDMETHODCALLTYPE Get(LPCWSTR name, LONG flags, VARIANT* value, CIMTYPE* type,
+                                LONG* flavor) override {
     Trace("wmi Get name=" + Str(name) + " flags=" + Hex(static_cast<unsigned long>(flags)));
     const Property* p = name ? Find(name) : nullptr;
     if (!p) return WBEM_E_NOT_FOUND;
@@ -191,8 +201,8 @@ class ClassObject final : public Object<IWbemClassObject> {
     return WBEM_S_NO_ERROR;
   }
   HRESULT STDMETHODCALLTYPE Put(LPCWSTR name, LONG flags, VARIANT* value, CIMTYPE type) override {
-    Trace("wmi Put name=" + Str(name) + " flags=" + Hex(static_cast<unsigned long>(flags)) + " value=" +
-          (value ? Describe(*value) : "null") + " cim=" + std::to_string(type));
+    Trace("wmi Put name=" + Str(name) + " flags=" + Hex(static_cast<unsigned long>(flags)) +
+          " value=" + (value ? Describe(*value) : "null") + " cim=" + std::to_string(type));
     if (!name || !value) return WBEM_E_INVALID_PARAMETER;
     for (Property& p : m_props) {
       if (p.name == name) {
@@ -204,7 +214,9 @@ class ClassObject final : public Object<IWbemClassObject> {
     return WBEM_E_NOT_FOUND;
   }
   HRESULT STDMETHODCALLTYPE Delete(LPCWSTR) override { return WBEM_E_NOT_SUPPORTED; }
-  HRESULT STDMETHODCALLTYPE GetNames(LPCWSTR, LONG, VARIANT*, SAFEARRAY**) override { return WBEM_E_NOT_SUPPORTED; }
+  HRESULT STDMETHODCALLTYPE GetNames(LPCWSTR, LONG, VARIANT*, SAFEARRAY**) override {
+    return WBEM_E_NOT_SUPPORTED;
+  }
   HRESULT STDMETHODCALLTYPE BeginEnumeration(LONG flags) override {
     if (flags != 0) Trace("wmi BeginEnumeration flags=" + Hex(static_cast<unsigned long>(flags)));
     m_next = 0;
@@ -233,9 +245,12 @@ class ClassObject final : public Object<IWbemClassObject> {
   }
   HRESULT STDMETHODCALLTYPE Clone(IWbemClassObject**) override { return WBEM_E_NOT_SUPPORTED; }
   HRESULT STDMETHODCALLTYPE GetObjectText(LONG, BSTR*) override { return WBEM_E_NOT_SUPPORTED; }
-  HRESULT STDMETHODCALLTYPE SpawnDerivedClass(LONG, IWbemClassObject**) override { return WBEM_E_NOT_SUPPORTED; }
+  HRESULT STDMETHODCALLTYPE SpawnDerivedClass(LONG, IWbemClassObject**) override {
+    return WBEM_E_NOT_SUPPORTED;
+  }
   HRESULT STDMETHODCALLTYPE SpawnInstance(LONG flags, IWbemClassObject** out) override {
-    Trace("wmi SpawnInstance class=" + Str(m_class.c_str()) + " flags=" + Hex(static_cast<unsigned long>(flags)));
+    Trace("wmi SpawnInstance class=" + Str(m_class.c_str()) +
+          " flags=" + Hex(static_cast<unsigned long>(flags)));
     if (!out) return WBEM_E_INVALID_PARAMETER;
     auto* copy = new ClassObject(m_class);
     copy->m_props = m_props;
@@ -358,7 +373,8 @@ class Enumerator final : public Object<IEnumWbemClassObject> {
   }
   STANDIN_UNKNOWN("enumerator")
   HRESULT STDMETHODCALLTYPE Reset() override { return WBEM_E_INVALID_OPERATION; }  // forward-only
-  HRESULT STDMETHODCALLTYPE Next(LONG timeout, ULONG count, IWbemClassObject** objects, ULONG* returned) override {
+  HRESULT STDMETHODCALLTYPE Next(LONG timeout, ULONG count, IWbemClassObject** objects,
+                                 ULONG* returned) override {
     if (timeout != static_cast<LONG>(WBEM_INFINITE) || count != 1)
       Trace("wmi Next timeout=" + std::to_string(timeout) + " count=" + std::to_string(count));
     if (!objects || !returned) return WBEM_E_INVALID_PARAMETER;
@@ -417,12 +433,13 @@ class Services final : public Object<IWbemServices, IClientSecurity> {
                                          DWORD*) override {
     return E_NOTIMPL;
   }
-  HRESULT STDMETHODCALLTYPE SetBlanket(IUnknown* proxy, DWORD authn, DWORD authz, OLECHAR* principal, DWORD level,
-                                       DWORD imp, void* identity, DWORD caps) override {
-    Trace("wmi SetBlanket proxy=" + std::string(proxy == static_cast<IWbemServices*>(this) ? "services" : "other") +
-          " authn=" + std::to_string(authn) + " authz=" + std::to_string(authz) + " principal=" + Ptr(principal) +
-          " level=" + std::to_string(level) + " imp=" + std::to_string(imp) + " identity=" + Ptr(identity) +
-          " caps=" + std::to_string(caps));
+  HRESULT STDMETHODCALLTYPE SetBlanket(IUnknown* proxy, DWORD authn, DWORD authz, OLECHAR* principal,
+                                       DWORD level, DWORD imp, void* identity, DWORD caps) override {
+    Trace("wmi SetBlanket proxy=" +
+          std::string(proxy == static_cast<IWbemServices*>(this) ? "services" : "other") +
+          " authn=" + std::to_string(authn) + " authz=" + std::to_string(authz) +
+          " principal=" + Ptr(principal) + " level=" + std::to_string(level) + " imp=" + std::to_string(imp) +
+          " identity=" + Ptr(identity) + " caps=" + std::to_string(caps));
     return State().blanket_fails ? E_ACCESSDENIED : S_OK;
   }
   HRESULT STDMETHODCALLTYPE CopyProxy(IUnknown*, IUnknown**) override { return E_NOTIMPL; }
@@ -434,8 +451,8 @@ class Services final : public Object<IWbemServices, IClientSecurity> {
   }
   HRESULT STDMETHODCALLTYPE CancelAsyncCall(IWbemObjectSink*) override { return WBEM_E_NOT_SUPPORTED; }
   HRESULT STDMETHODCALLTYPE QueryObjectSink(LONG, IWbemObjectSink**) override { return WBEM_E_NOT_SUPPORTED; }
-  HRESULT STDMETHODCALLTYPE GetObject(const BSTR path, LONG flags, IWbemContext* ctx, IWbemClassObject** object,
-                                      IWbemCallResult** result) override {
+  HRESULT STDMETHODCALLTYPE GetObject(const BSTR path, LONG flags, IWbemContext* ctx,
+                                      IWbemClassObject** object, IWbemCallResult** result) override {
     Trace("wmi GetObject path=" + Str(path) + " flags=" + Hex(static_cast<unsigned long>(flags)) +
           " context=" + Ptr(ctx) + " callresult=" + Ptr(result));
     if (!object) return WBEM_E_INVALID_PARAMETER;
@@ -459,7 +476,8 @@ class Services final : public Object<IWbemServices, IClientSecurity> {
   HRESULT STDMETHODCALLTYPE DeleteClassAsync(const BSTR, LONG, IWbemContext*, IWbemObjectSink*) override {
     return WBEM_E_NOT_SUPPORTED;
   }
-  HRESULT STDMETHODCALLTYPE CreateClassEnum(const BSTR, LONG, IWbemContext*, IEnumWbemClassObject**) override {
+  HRESULT STDMETHODCALLTYPE CreateClassEnum(const BSTR, LONG, IWbemContext*,
+                                            IEnumWbemClassObject**) override {
     return WBEM_E_NOT_SUPPORTED;
   }
   HRESULT STDMETHODCALLTYPE CreateClassEnumAsync(const BSTR, LONG, IWbemContext*, IWbemObjectSink*) override {
@@ -468,7 +486,8 @@ class Services final : public Object<IWbemServices, IClientSecurity> {
   HRESULT STDMETHODCALLTYPE PutInstance(IWbemClassObject*, LONG, IWbemContext*, IWbemCallResult**) override {
     return WBEM_E_NOT_SUPPORTED;
   }
-  HRESULT STDMETHODCALLTYPE PutInstanceAsync(IWbemClassObject*, LONG, IWbemContext*, IWbemObjectSink*) override {
+  HRESULT STDMETHODCALLTYPE PutInstanceAsync(IWbemClassObject*, LONG, IWbemContext*,
+                                             IWbemObjectSink*) override {
     return WBEM_E_NOT_SUPPORTED;
   }
   HRESULT STDMETHODCALLTYPE DeleteInstance(const BSTR, LONG, IWbemContext*, IWbemCallResult**) override {
@@ -488,13 +507,16 @@ class Services final : public Object<IWbemServices, IClientSecurity> {
     *out = new Enumerator(State().panels);  // a snapshot, as a forward-only enumeration is
     return WBEM_S_NO_ERROR;
   }
-  HRESULT STDMETHODCALLTYPE CreateInstanceEnumAsync(const BSTR, LONG, IWbemContext*, IWbemObjectSink*) override {
+  HRESULT STDMETHODCALLTYPE CreateInstanceEnumAsync(const BSTR, LONG, IWbemContext*,
+                                                    IWbemObjectSink*) override {
     return WBEM_E_NOT_SUPPORTED;
   }
-  HRESULT STDMETHODCALLTYPE ExecQuery(const BSTR, const BSTR, LONG, IWbemContext*, IEnumWbemClassObject**) override {
+  HRESULT STDMETHODCALLTYPE ExecQuery(const BSTR, const BSTR, LONG, IWbemContext*,
+                                      IEnumWbemClassObject**) override {
     return WBEM_E_NOT_SUPPORTED;
   }
-  HRESULT STDMETHODCALLTYPE ExecQueryAsync(const BSTR, const BSTR, LONG, IWbemContext*, IWbemObjectSink*) override {
+  HRESULT STDMETHODCALLTYPE ExecQueryAsync(const BSTR, const BSTR, LONG, IWbemContext*,
+                                           IWbemObjectSink*) override {
     return WBEM_E_NOT_SUPPORTED;
   }
   HRESULT STDMETHODCALLTYPE ExecNotificationQuery(const BSTR, const BSTR, LONG, IWbemContext*,
@@ -508,9 +530,9 @@ class Services final : public Object<IWbemServices, IClientSecurity> {
   HRESULT STDMETHODCALLTYPE ExecMethod(const BSTR path, const BSTR method, LONG flags, IWbemContext* ctx,
                                        IWbemClassObject* in, IWbemClassObject** out,
                                        IWbemCallResult** result) override {
-    Trace("wmi ExecMethod path=" + Str(path) + " method=" + Str(method) + " flags=" +
-          Hex(static_cast<unsigned long>(flags)) + " context=" + Ptr(ctx) + " callresult=" + Ptr(result) +
-          " Brightness=" + (in ? Param(in, L"Brightness") : "noparams") +
+    Trace("wmi ExecMethod path=" + Str(path) + " method=" + Str(method) +
+          " flags=" + Hex(static_cast<unsigned long>(flags)) + " context=" + Ptr(ctx) +
+          " callresult=" + Ptr(result) + " Brightness=" + (in ? Param(in, L"Brightness") : "noparams") +
           " Timeout=" + (in ? Param(in, L"Timeout") : "noparams"));
     if (out) *out = nullptr;
     if (!path || !method || std::wcscmp(method, L"WmiSetBrightness") != 0) return WBEM_E_INVALID_METHOD;
@@ -556,9 +578,9 @@ class Locator final : public Object<IWbemLocator> {
     return E_NOINTERFACE;
   }
   STANDIN_UNKNOWN("locator")
-  HRESULT STDMETHODCALLTYPE ConnectServer(const BSTR ns, const BSTR user, const BSTR password, const BSTR locale,
-                                          LONG flags, const BSTR authority, IWbemContext* ctx,
-                                          IWbemServices** out) override {
+  HRESULT STDMETHODCALLTYPE ConnectServer(const BSTR ns, const BSTR user, const BSTR password,
+                                          const BSTR locale, LONG flags, const BSTR authority,
+                                          IWbemContext* ctx, IWbemServices** out) override {
     Trace("wmi ConnectServer ns=" + Str(ns) + " user=" + Ptr(user) + " password=" + Ptr(password) +
           " locale=" + Ptr(locale) + " flags=" + Hex(static_cast<unsigned long>(flags)) +
           " authority=" + Ptr(authority) + " context=" + Ptr(ctx));
@@ -594,8 +616,10 @@ class Factory final : public IClassFactory {
     return hr;
   }
   HRESULT STDMETHODCALLTYPE LockServer(BOOL lock) override {
-    if (lock) ::InterlockedIncrement(&g_locks);
-    else ::InterlockedDecrement(&g_locks);
+    if (lock)
+      ::InterlockedIncrement(&g_locks);
+    else
+      ::InterlockedDecrement(&g_locks);
     return S_OK;
   }
 };
@@ -611,9 +635,12 @@ extern "C" HRESULT STDAPICALLTYPE DllGetClassObject(REFCLSID clsid, REFIID iid, 
   return g_factory.QueryInterface(iid, out);
 }
 
-extern "C" HRESULT STDAPICALLTYPE DllCanUnloadNow(void) { return g_objects == 0 && g_locks == 0 ? S_OK : S_FALSE; }
+extern "C" HRESULT STDAPICALLTYPE DllCanUnloadNow(void) {
+  return g_objects == 0 && g_locks == 0 ? S_OK : S_FALSE;
+}
 
 extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID reserved) {
-  if (reason == DLL_PROCESS_DETACH && reserved == nullptr) Trace("wmi unloaded objects=" + std::to_string(g_objects), true);
+  if (reason == DLL_PROCESS_DETACH && reserved == nullptr)
+    Trace("wmi unloaded objects=" + std::to_string(g_objects), true);
   return TRUE;
 }

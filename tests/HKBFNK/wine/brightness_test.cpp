@@ -10,8 +10,8 @@
 
 namespace {
 
-using fnktest::RunClient;
 using fnktest::ClientSetup;
+using fnktest::RunClient;
 using fnktest::Trace;
 
 // A panel instance name as Windows forms them: backslashes and ampersands go
@@ -26,13 +26,14 @@ std::string Panel(const std::string& name, int current, const std::string& level
 }
 std::string Panel11(int current) { return Panel(kPanel, current, kLevels11, 11); }
 std::string Power(int ac, int dc, const std::string& extra = "") {
-  return "power scheme=" + kScheme + " ac=" + std::to_string(ac) + " dc=" + std::to_string(dc) + " " + extra + "\n";
+  return "power scheme=" + kScheme + " ac=" + std::to_string(ac) + " dc=" + std::to_string(dc) + " " + extra +
+         "\n";
 }
 
 std::string SetLine(const std::string& panel, int level) {
   return "wmi ExecMethod path=WmiMonitorBrightnessMethods.InstanceName='" + panel +
-         "' method=WmiSetBrightness flags=0x0 context=null callresult=null Brightness=vt8:" + std::to_string(level) +
-         ":cim17 Timeout=vt8:0:cim19";
+         "' method=WmiSetBrightness flags=0x0 context=null callresult=null Brightness=vt8:" +
+         std::to_string(level) + ":cim17 Timeout=vt8:0:cim19";
 }
 
 size_t CountIn(const std::vector<std::string>& lines, const std::string& prefix) {
@@ -94,7 +95,7 @@ struct StepCase {
   std::string panel;
   const wchar_t* command;
   const char* result;
-  int level;  // -1: nothing may be set
+  int level;                       // -1: nothing may be set
   std::string addressed = kPanel;  // the instance name in the set's object path
 };
 
@@ -142,7 +143,8 @@ TEST_F(Brightness, TheLastPanelListedWins) {
   const Trace t = RunClient({scenario}, {L"bright:2", L"bright:3"});
   EXPECT_EQ(t.Result("bright:2"), "5");  // from 70 to 90 in the second panel's list
   EXPECT_EQ(t.Result("bright:3"), "4");  // and back to 70
-  EXPECT_EQ(t.With(kSet), (std::vector<std::string>{SetLine("PANEL_B", 90), SetLine("PANEL_B", 70)})) << t.Text();
+  EXPECT_EQ(t.With(kSet), (std::vector<std::string>{SetLine("PANEL_B", 90), SetLine("PANEL_B", 70)}))
+      << t.Text();
 }
 
 TEST_F(Brightness, WithoutAUsablePanelEveryCallFailsAndTriesAgain) {
@@ -250,8 +252,8 @@ TEST_F(Brightness, MatchFailsWhenTheSchemeValueIsNoLevelOrCannotBeRead) {
 }
 
 TEST_F(Brightness, MatchAddressesThePanelItReadLast) {
-  const std::string scenario = Panel("PANEL_A", 50, kLevels11, 11) + Panel("PANEL_B", 20, kLevels11, 11) +
-                               Power(80, 80);
+  const std::string scenario =
+      Panel("PANEL_A", 50, kLevels11, 11) + Panel("PANEL_B", 20, kLevels11, 11) + Power(80, 80);
   const Trace t = RunClient({scenario}, {L"match"});
   EXPECT_EQ(t.Result("match"), "1");
   EXPECT_EQ(t.With(kSet), (std::vector<std::string>{SetLine("PANEL_B", 80)})) << t.Text();
@@ -270,10 +272,8 @@ struct VersionCase {
 
 TEST_F(Brightness, VersionGatesStopBeforeAnyComOrPowerCall) {
   const VersionCase cases[] = {
-      {L"win2k", "0", "0", "0", false, false},
-      {L"winxp", "0", "0", "0", false, false},
-      {L"vista", "7", "0", "0", true, false},
-      {L"win7", "7", "1", "1", true, true},
+      {L"win2k", "0", "0", "0", false, false}, {L"winxp", "0", "0", "0", false, false},
+      {L"vista", "7", "0", "0", true, false},  {L"win7", "7", "1", "1", true, true},
       {L"win10", "7", "1", "1", true, true},
   };
   for (const VersionCase& c : cases) {
@@ -334,7 +334,8 @@ TEST_F(Brightness, UnloadReleasesTheConnectionAlsoWithoutALoadedTable) {
 TEST_F(Brightness, UnloadOnAnotherThreadLeavesThatThreadsComAlone) {
   // The library initialised COM on a worker thread; the unload comes on the
   // caller's main thread, whose own initialisation must survive it.
-  const Trace t = RunClient({Panel11(50)}, {L"coinit", L"onthread:bright:2", L"bright:2", L"unload", L"coinit"});
+  const Trace t =
+      RunClient({Panel11(50)}, {L"coinit", L"onthread:bright:2", L"bright:2", L"unload", L"coinit"});
   ASSERT_TRUE(t.finished) << t.Text();
   EXPECT_EQ(t.Result("coinit", 0), "0x0");
   EXPECT_EQ(t.Result("bright:2", 0), "7");
@@ -372,9 +373,10 @@ TEST_F(Brightness, ThousandsOfCallsKeepHandlesMemoryAndObjectsLevel) {
   std::printf("5000 calls: %s\n", r.c_str());
   unsigned long f = 0, h0 = 0, h1 = 0, g0 = 0, g1 = 0, u0 = 0, u1 = 0;
   unsigned long long p0 = 0, p1 = 0;
-  ASSERT_EQ(std::sscanf(r.c_str(), "failures:%lu handles:%lu->%lu private:%llu->%llu gdi:%lu->%lu user:%lu->%lu", &f,
-                        &h0, &h1, &p0, &p1, &g0, &g1, &u0, &u1),
-            9)
+  ASSERT_EQ(
+      std::sscanf(r.c_str(), "failures:%lu handles:%lu->%lu private:%llu->%llu gdi:%lu->%lu user:%lu->%lu",
+                  &f, &h0, &h1, &p0, &p1, &g0, &g1, &u0, &u1),
+      9)
       << r;
   EXPECT_EQ(f, 0u);
   EXPECT_LE(h1, h0 + 2) << "handles grow with the calls";
@@ -400,7 +402,8 @@ TEST(LocatorRegistration, IsPutBackAfterTheTest) {
 TEST(ClientSettings, AreRemovedAfterTheRun) {
   const wchar_t* key = L"Software\\Wine\\AppDefaults\\hkbfnk_client.exe";
   HKEY k = nullptr;
-  ASSERT_NE(::RegOpenKeyExW(HKEY_CURRENT_USER, key, 0, KEY_READ, &k), ERROR_SUCCESS) << "leftover from before";
+  ASSERT_NE(::RegOpenKeyExW(HKEY_CURRENT_USER, key, 0, KEY_READ, &k), ERROR_SUCCESS)
+      << "leftover from before";
   ClientSetup s{""};
   s.version = L"vista";
   const Trace t = RunClient(s, {L"query"});

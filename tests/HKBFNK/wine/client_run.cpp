@@ -54,8 +54,10 @@ ScopedRegistryValue::ScopedRegistryValue(HKEY root, const std::wstring& key, con
 ScopedRegistryValue::~ScopedRegistryValue() {
   HKEY k = nullptr;
   if (::RegOpenKeyExW(m_root, m_key.c_str(), 0, KEY_WRITE | KEY_WOW64_64KEY, &k) == ERROR_SUCCESS) {
-    if (m_had) ::RegSetValueExW(k, m_name.c_str(), 0, m_type, m_old.data(), static_cast<DWORD>(m_old.size()));
-    else ::RegDeleteValueW(k, m_name.c_str());
+    if (m_had)
+      ::RegSetValueExW(k, m_name.c_str(), 0, m_type, m_old.data(), static_cast<DWORD>(m_old.size()));
+    else
+      ::RegDeleteValueW(k, m_name.c_str());
     ::RegCloseKey(k);
   }
   // Keys made for the scope go again, deepest first, when nothing else is in them.
@@ -77,8 +79,8 @@ LocatorOverride::LocatorOverride()
 std::wstring LocatorOverride::CurrentServer() {
   wchar_t buf[MAX_PATH] = {};
   DWORD size = sizeof(buf);
-  if (::RegGetValueW(HKEY_LOCAL_MACHINE, kLocatorKey, nullptr, RRF_RT_REG_SZ | RRF_SUBKEY_WOW6464KEY, nullptr, buf,
-                     &size) != ERROR_SUCCESS)
+  if (::RegGetValueW(HKEY_LOCAL_MACHINE, kLocatorKey, nullptr, RRF_RT_REG_SZ | RRF_SUBKEY_WOW6464KEY, nullptr,
+                     buf, &size) != ERROR_SUCCESS)
     return L"";
   return buf;
 }
@@ -131,8 +133,9 @@ Trace RunClient(const ClientSetup& setup, const std::vector<std::wstring>& comma
     hkbtest::ScopedEnv trace_env(L"HKBFNK_TRACE", trace);
     std::optional<hkbtest::ScopedEnv> quiet_env;
     if (setup.quiet) quiet_env.emplace(L"HKBFNK_QUIET", L"1");
-    ScopedRegistryValue overrides(HKEY_CURRENT_USER, kAppDefaults + L"\\DllOverrides", L"powrprof",
-                                  setup.power_standin ? std::optional<std::wstring>(L"native") : std::nullopt);
+    ScopedRegistryValue overrides(
+        HKEY_CURRENT_USER, kAppDefaults + L"\\DllOverrides", L"powrprof",
+        setup.power_standin ? std::optional<std::wstring>(L"native") : std::nullopt);
     ScopedRegistryValue version(HKEY_CURRENT_USER, kAppDefaults, L"Version",
                                 setup.version ? std::optional<std::wstring>(setup.version) : std::nullopt);
 

@@ -16,7 +16,8 @@ namespace fnktest {
 // Restores the previous value, and removes the keys it had to create.
 class ScopedRegistryValue {
  public:
-  ScopedRegistryValue(HKEY root, const std::wstring& key, const wchar_t* name, std::optional<std::wstring> value);
+  ScopedRegistryValue(HKEY root, const std::wstring& key, const wchar_t* name,
+                      std::optional<std::wstring> value);
   ~ScopedRegistryValue();
   ScopedRegistryValue(const ScopedRegistryValue&) = delete;
   ScopedRegistryValue& operator=(const ScopedRegistryValue&) = delete;

@@ -48,7 +48,8 @@ TEST(Display, RotateTurnsTheFirstPathOneQuarterRightAndApplies) {
   const Current now = QueryCurrent();
   ASSERT_EQ(now.result, ERROR_SUCCESS);
   ASSERT_FALSE(now.paths.empty());
-  ASSERT_EQ(now.paths[0].targetInfo.rotation, DISPLAYCONFIG_ROTATION_IDENTITY) << "expects Wine's unrotated screen";
+  ASSERT_EQ(now.paths[0].targetInfo.rotation, DISPLAYCONFIG_ROTATION_IDENTITY)
+      << "expects Wine's unrotated screen";
   ASSERT_NE(now.topology, 2u) << "expects a single-screen topology";
 
   const Trace t = RunClient({""}, {L"sdc:watch", L"rotate"});
@@ -56,8 +57,8 @@ TEST(Display, RotateTurnsTheFirstPathOneQuarterRightAndApplies) {
   EXPECT_EQ(t.Result("rotate"), "1");
   // Identity becomes 270 degrees (4); the modes and everything else in the
   // paths go back as read; the flags apply, use, save and allow changes.
-  std::string expected = "sdc paths=" + std::to_string(now.paths.size()) + " modes=" + std::to_string(now.modes) +
-                         " flags=0x6A0";
+  std::string expected = "sdc paths=" + std::to_string(now.paths.size()) +
+                         " modes=" + std::to_string(now.modes) + " flags=0x6A0";
   for (size_t i = 0; i < now.paths.size(); ++i) {
     const auto& target = now.paths[i].targetInfo;
     const UINT32 rotation = i == 0 && target.statusFlags != 0 ? 4u : static_cast<UINT32>(target.rotation);
@@ -91,7 +92,8 @@ TEST(Display, QueryMakesASingleAttempt) {
   ASSERT_TRUE(t.finished) << t.Text();
   EXPECT_EQ(t.Result("query", 0), "0");
   EXPECT_EQ(t.During("query", 0),
-            (std::vector<std::string>{"display sizes flags=0x4 -> 0", "display query flags=0x4 topology=asked -> 122"}));
+            (std::vector<std::string>{"display sizes flags=0x4 -> 0",
+                                      "display query flags=0x4 topology=asked -> 122"}));
   EXPECT_EQ(t.Result("query", 1), std::to_string(QueryCurrent().topology));
 }
 
@@ -102,11 +104,8 @@ TEST(Display, RotateReadsTheConfigurationUpToThreeTimesWhileItGrows) {
     size_t attempts;
     bool applied;
   } cases[] = {
-      {L"qdc:122,122", "1", 3, true},
-      {L"qdc:122,122,122", "0", 3, false},
-      {L"qdc:122,87", "0", 2, false},
-      {L"qdc:87", "0", 1, false},
-      {L"qdc:watch", "1", 1, true},
+      {L"qdc:122,122", "1", 3, true}, {L"qdc:122,122,122", "0", 3, false}, {L"qdc:122,87", "0", 2, false},
+      {L"qdc:87", "0", 1, false},     {L"qdc:watch", "1", 1, true},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(std::string(c.script, c.script + wcslen(c.script)));

@@ -53,10 +53,22 @@ std::vector<uint8_t> PressStream(size_t reports) {
     uint8_t down[kReportSize] = {};
     uint8_t up[kReportSize] = {};
     switch (rng() % 4) {
-      case 0: down[0] = up[0] = 1; down[3] = static_cast<uint8_t>(rng()); break;
-      case 1: down[0] = up[0] = 2; down[1] = static_cast<uint8_t>(4u << (rng() % 5)); break;
-      case 2: down[0] = up[0] = 4; down[1] = static_cast<uint8_t>(1u << (rng() % 5)); break;
-      default: down[0] = up[0] = 5; down[3] = static_cast<uint8_t>(1 + rng() % 200); break;
+      case 0:
+        down[0] = up[0] = 1;
+        down[3] = static_cast<uint8_t>(rng());
+        break;
+      case 1:
+        down[0] = up[0] = 2;
+        down[1] = static_cast<uint8_t>(4u << (rng() % 5));
+        break;
+      case 2:
+        down[0] = up[0] = 4;
+        down[1] = static_cast<uint8_t>(1u << (rng() % 5));
+        break;
+      default:
+        down[0] = up[0] = 5;
+        down[3] = static_cast<uint8_t>(1 + rng() % 200);
+        break;
     }
     const int repeats = 1 + static_cast<int>(rng() % 6);
     for (int i = 0; i < repeats; ++i) out.insert(out.end(), down, down + kReportSize);
@@ -74,8 +86,9 @@ void DecodeStream(benchmark::State& state, const std::vector<uint8_t>& stream) {
     benchmark::ClobberMemory();
   }
   state.SetItemsProcessed(static_cast<int64_t>(state.iterations() * kReports));
-  state.counters["ns_per_report"] = benchmark::Counter(
-      static_cast<double>(state.iterations() * kReports), benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+  state.counters["ns_per_report"] =
+      benchmark::Counter(static_cast<double>(state.iterations() * kReports),
+                         benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
 }
 void BM_DecodeRandom(benchmark::State& state) { DecodeStream(state, Stream(kReports)); }
 BENCHMARK(BM_DecodeRandom);
@@ -95,8 +108,9 @@ void BM_Baseline(benchmark::State& state) {
     }
   }
   state.SetItemsProcessed(static_cast<int64_t>(state.iterations() * kReports));
-  state.counters["ns_per_report"] = benchmark::Counter(
-      static_cast<double>(state.iterations() * kReports), benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+  state.counters["ns_per_report"] =
+      benchmark::Counter(static_cast<double>(state.iterations() * kReports),
+                         benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
 }
 BENCHMARK(BM_Baseline);
 

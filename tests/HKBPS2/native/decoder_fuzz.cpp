@@ -15,22 +15,17 @@ using namespace hkbps2;
 
 bool Allowed(uint32_t msg, uintptr_t wp, intptr_t lp) {
   switch (msg) {
-    case WM_HKBPS2_KEYCODE:
-      return wp <= 127 && IsGroupA(static_cast<uint8_t>(wp)) && lp == 1;
-    case WM_HKBPS2_BUTTONCODE:
-      return wp <= 255 && lp == 1;
-    case WM_HKBPS2_CODE135TO140:
-      return wp >= 135 && wp <= 140 && lp == 1;
-    case WM_HKBPS2_CODE141:
-      return wp == 141 && lp == 1;
+    case WM_HKBPS2_KEYCODE: return wp <= 127 && IsGroupA(static_cast<uint8_t>(wp)) && lp == 1;
+    case WM_HKBPS2_BUTTONCODE: return wp <= 255 && lp == 1;
+    case WM_HKBPS2_CODE135TO140: return wp >= 135 && wp <= 140 && lp == 1;
+    case WM_HKBPS2_CODE141: return wp == 141 && lp == 1;
     case WM_HKBPS2_BITBUTTON: {
       static const std::set<std::pair<uintptr_t, intptr_t>> kBit = {
-          {1, 1},   {2, 1},   {129, 1}, {130, 1}, {0, 0},   {4, 1},   {8, 1},   {16, 1},  {16, 0},
-          {32, 1},  {32, 0},  {64, 1},  {131, 1}, {132, 1}, {133, 1}, {134, 1}, {135, 1}, {136, 0}};
+          {1, 1},  {2, 1},  {129, 1}, {130, 1}, {0, 0},   {4, 1},   {8, 1},   {16, 1},  {16, 0},
+          {32, 1}, {32, 0}, {64, 1},  {131, 1}, {132, 1}, {133, 1}, {134, 1}, {135, 1}, {136, 0}};
       return kBit.count({wp, lp}) != 0;
     }
-    default:
-      return false;
+    default: return false;
   }
 }
 
@@ -39,13 +34,16 @@ class CheckingSink final : public ReportSink {
   void Post(uint32_t msg, uintptr_t wp, intptr_t lp) override {
     if (!Allowed(msg, wp, lp)) std::abort();
     // A short press is reported right after its pending timer was killed.
-    if (msg == WM_HKBPS2_BITBUTTON && wp == 1 && last_killed != static_cast<int>(kLongPressTimerBit1)) std::abort();
-    if (msg == WM_HKBPS2_BITBUTTON && wp == 2 && last_killed != static_cast<int>(kLongPressTimerBit2)) std::abort();
+    if (msg == WM_HKBPS2_BITBUTTON && wp == 1 && last_killed != static_cast<int>(kLongPressTimerBit1))
+      std::abort();
+    if (msg == WM_HKBPS2_BITBUTTON && wp == 2 && last_killed != static_cast<int>(kLongPressTimerBit2))
+      std::abort();
     last_killed = -1;
     ++posted;
   }
   uintptr_t SetLongPressTimer(uint32_t id, uint32_t ms) override {
-    if ((id != kLongPressTimerBit1 && id != kLongPressTimerBit2) || ms != kLongPressMilliseconds) std::abort();
+    if ((id != kLongPressTimerBit1 && id != kLongPressTimerBit2) || ms != kLongPressMilliseconds)
+      std::abort();
     if (fail_next) return 0;
     pending.insert(id);
     return id + 1;
@@ -91,8 +89,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     decoder.Decode(report);
     if (!HeldValid(decoder.held_bits2(), 64) || !HeldValid(decoder.held_bits4(), 16)) std::abort();
     // While a timed button is held, its mark is non-zero exactly when its timer is pending.
-    if (decoder.held_bits2() == 1 && (decoder.bit1_mark() != 0) != (sink.pending.count(kLongPressTimerBit1) != 0)) std::abort();
-    if (decoder.held_bits2() == 2 && (decoder.bit2_mark() != 0) != (sink.pending.count(kLongPressTimerBit2) != 0)) std::abort();
+    if (decoder.held_bits2() == 1 &&
+        (decoder.bit1_mark() != 0) != (sink.pending.count(kLongPressTimerBit1) != 0))
+      std::abort();
+    if (decoder.held_bits2() == 2 &&
+        (decoder.bit2_mark() != 0) != (sink.pending.count(kLongPressTimerBit2) != 0))
+      std::abort();
   }
   return 0;
 }

@@ -68,7 +68,10 @@ static NTSTATUS Complete(IRP* irp, NTSTATUS status, ULONG_PTR info) {
 
 static NTSTATUS DispatchCreate(DEVICE_OBJECT* dev, IRP* irp) {
   Lock();
-  if (dev == g_vxd) ++g_stats.vxd_opens; else ++g_stats.opens;
+  if (dev == g_vxd)
+    ++g_stats.vxd_opens;
+  else
+    ++g_stats.opens;
   ++g_stats.open_handles;
   Unlock();
   return Complete(irp, STATUS_SUCCESS, 0);
@@ -113,8 +116,7 @@ static NTSTATUS DispatchControl(DEVICE_OBJECT* dev, IRP* irp) {
       RtlCopyMemory(buffer, &g_stats, sizeof g_stats);
       Unlock();
       return Complete(irp, STATUS_SUCCESS, sizeof(struct hkbtest_stats));
-    default:
-      break;
+    default: break;
   }
   if (dev == g_filter && code != HKBTEST_IOCTL_READ) return Complete(irp, STATUS_INVALID_DEVICE_REQUEST, 0);
   // The product reads with no input and a 9-byte output; the older device
@@ -137,7 +139,8 @@ static void DriverUnload(DRIVER_OBJECT* driver) {
   DeleteDevice(&g_filter, L"\\DosDevices\\HKBLEDFILTR");
 }
 
-static NTSTATUS CreateDevice(DRIVER_OBJECT* driver, const WCHAR* device, const WCHAR* link, DEVICE_OBJECT** out) {
+static NTSTATUS CreateDevice(DRIVER_OBJECT* driver, const WCHAR* device, const WCHAR* link,
+                             DEVICE_OBJECT** out) {
   UNICODE_STRING dev_name, link_name;
   RtlInitUnicodeString(&dev_name, device);
   RtlInitUnicodeString(&link_name, link);

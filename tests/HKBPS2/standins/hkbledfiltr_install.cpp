@@ -30,8 +30,8 @@ int Fail(const char* what) {
 }
 
 bool DeviceAnswers() {
-  HANDLE h = ::CreateFileW(L"\\\\.\\HKBLEDFILTR", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                           nullptr, OPEN_EXISTING, 0, nullptr);
+  HANDLE h = ::CreateFileW(L"\\\\.\\HKBLEDFILTR", GENERIC_READ | GENERIC_WRITE,
+                           FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
   if (h == INVALID_HANDLE_VALUE) return false;
   ::CloseHandle(h);
   return true;
@@ -44,11 +44,11 @@ int Install(const wchar_t* path) {
   ScHandle svc(::OpenServiceW(scm.h, kService, SERVICE_ALL_ACCESS));
   if (!svc.h) {
     svc.h = ::CreateServiceW(scm.h, kService, kService, SERVICE_ALL_ACCESS, SERVICE_KERNEL_DRIVER,
-                             SERVICE_DEMAND_START, SERVICE_ERROR_IGNORE, path, nullptr, nullptr, nullptr, nullptr,
-                             nullptr);
+                             SERVICE_DEMAND_START, SERVICE_ERROR_IGNORE, path, nullptr, nullptr, nullptr,
+                             nullptr, nullptr);
     if (!svc.h) return Fail("CreateServiceW");
-  } else if (!::ChangeServiceConfigW(svc.h, SERVICE_NO_CHANGE, SERVICE_NO_CHANGE, SERVICE_NO_CHANGE, path, nullptr,
-                                     nullptr, nullptr, nullptr, nullptr, nullptr)) {
+  } else if (!::ChangeServiceConfigW(svc.h, SERVICE_NO_CHANGE, SERVICE_NO_CHANGE, SERVICE_NO_CHANGE, path,
+                                     nullptr, nullptr, nullptr, nullptr, nullptr, nullptr)) {
     return Fail("ChangeServiceConfigW");
   }
   // Right after a prefix is made, the service manager can still be busy (its
@@ -78,10 +78,12 @@ int Remove() {
   if (!svc.h) return ::GetLastError() == ERROR_SERVICE_DOES_NOT_EXIST ? 0 : Fail("OpenServiceW");
   SERVICE_STATUS status = {};
   ::ControlService(svc.h, SERVICE_CONTROL_STOP, &status);
-  for (int i = 0; i < 50 && ::QueryServiceStatus(svc.h, &status) && status.dwCurrentState != SERVICE_STOPPED; ++i) {
+  for (int i = 0; i < 50 && ::QueryServiceStatus(svc.h, &status) && status.dwCurrentState != SERVICE_STOPPED;
+       ++i) {
     ::Sleep(100);
   }
-  if (!::DeleteService(svc.h) && ::GetLastError() != ERROR_SERVICE_MARKED_FOR_DELETE) return Fail("DeleteService");
+  if (!::DeleteService(svc.h) && ::GetLastError() != ERROR_SERVICE_MARKED_FOR_DELETE)
+    return Fail("DeleteService");
   return 0;
 }
 

@@ -3,7 +3,8 @@
 #pragma once
 
 #define HKBTEST_DEVICE_TYPE 0x9C40u
-#define HKBTEST_CTL(function) ((HKBTEST_DEVICE_TYPE << 16) | ((function) << 2) | 0u /* buffered, any access */)
+#define HKBTEST_CTL(function) \
+  ((HKBTEST_DEVICE_TYPE << 16) | ((function) << 2) | 0u /* buffered, any access */)
 
 // The product's read: no input, 9 bytes out (0 bytes when nothing is queued).
 #define HKBTEST_IOCTL_READ 0x9C40E040u

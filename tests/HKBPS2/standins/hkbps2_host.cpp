@@ -80,8 +80,8 @@ int wmain(int argc, wchar_t** argv) {
   wc.hInstance = ::GetModuleHandleW(nullptr);
   wc.lpszClassName = L"ZEVHKBCLASS";
   ::RegisterClassW(&wc);
-  HWND host = ::CreateWindowExW(0, wc.lpszClassName, L"button service stand-in", WS_POPUP, 0, 0, 1, 1, nullptr,
-                                nullptr, wc.hInstance, nullptr);
+  HWND host = ::CreateWindowExW(0, wc.lpszClassName, L"button service stand-in", WS_POPUP, 0, 0, 1, 1,
+                                nullptr, nullptr, wc.hInstance, nullptr);
   if (!host) return 3;
 
   HANDLE driver = ::CreateFileW(L"\\\\.\\HKBLEDFILTR", GENERIC_READ | GENERIC_WRITE,
@@ -122,8 +122,8 @@ int wmain(int argc, wchar_t** argv) {
   } else {
     const uint8_t report[HKBTEST_REPORT_SIZE] = {5, 0, 0, kProbeCode, 0, 0, 0, 0, 0};
     DWORD got = 0;
-    ::DeviceIoControl(driver, HKBTEST_IOCTL_QUEUE, const_cast<uint8_t*>(report), sizeof report, nullptr, 0, &got,
-                      nullptr);
+    ::DeviceIoControl(driver, HKBTEST_IOCTL_QUEUE, const_cast<uint8_t*>(report), sizeof report, nullptr, 0,
+                      &got, nullptr);
     Pump(1500, true);
   }
   stop();
@@ -137,7 +137,8 @@ int wmain(int argc, wchar_t** argv) {
   std::fprintf(f, "worker_threads=%d\n", threads_after - threads_before);
   std::fprintf(f, "own_hidden_window=%d\n", hidden && hidden_pid == ::GetCurrentProcessId() ? 1 : 0);
   std::fprintf(f, "messages=%d\nprobe_messages=%d\n", g_messages, g_probe_messages);
-  std::fprintf(f, "filter_opens=%u\nvxd_opens=%u\n", after.opens - before.opens, after.vxd_opens - before.vxd_opens);
+  std::fprintf(f, "filter_opens=%u\nvxd_opens=%u\n", after.opens - before.opens,
+               after.vxd_opens - before.vxd_opens);
   std::fprintf(f, "filter_reads=%u\nvxd_reads=%u\nvxd_code=0x%X\n", after.reads - before.reads,
                after.vxd_reads - before.vxd_reads, after.vxd_last_code);
   std::fclose(f);

@@ -143,8 +143,8 @@ void PrintTo(const Scenario& c, std::ostream* os) { *os << c.name; }
 
 const Scenario kScenarios[] = {
     {"KeyCodesAndRepeats",
-     {Kind1(30), Kind1(30), Kind1(0), Kind1(30), Kind1(0), Kind1(117), Kind1(0), Kind1(84), Kind1(0), Kind1(121),
-      Kind1(0), Kind1(0)},
+     {Kind1(30), Kind1(30), Kind1(0), Kind1(30), Kind1(0), Kind1(117), Kind1(0), Kind1(84), Kind1(0),
+      Kind1(121), Kind1(0), Kind1(0)},
      {{KEY, 30, 1}, {KEY, 30, 1}, {BTN, 117, 1}, {BTN, 84, 1}, {BTN, 121, 1}, {KEY, 0, 1}}},
     {"Codes135To141",
      {Kind1(137), Kind1(137), Kind1(137), Kind1(0), Kind1(141), Kind1(141), Kind1(128), Kind1(200, 3)},
@@ -162,10 +162,23 @@ const Scenario kScenarios[] = {
     {"Kind2BitButtons",
      {Kind2(4), Kind2(0), Kind2(16), Kind2(0), Kind2(32), Kind2(0), Kind2(64), Kind2(0), Kind2(3), Kind2(0),
       Kind2(1), Kind2(0), Kind2(2), Kind2(0)},
-     {{BIT, 4, 1}, {BIT, 16, 1}, {BIT, 16, 0}, {BIT, 32, 1}, {BIT, 32, 0}, {BIT, 64, 1}, {BIT, 1, 1}, {BIT, 2, 1}}},
+     {{BIT, 4, 1},
+      {BIT, 16, 1},
+      {BIT, 16, 0},
+      {BIT, 32, 1},
+      {BIT, 32, 0},
+      {BIT, 64, 1},
+      {BIT, 1, 1},
+      {BIT, 2, 1}}},
     {"Kind4BitButtons",
      {Kind4(8), Kind4(0), Kind4(1), Kind4(0), Kind4(16), Kind4(0), Kind4(2), Kind4(0), Kind4(4), Kind4(0)},
-     {{BIT, 134, 1}, {BIT, 136, 0}, {BIT, 131, 1}, {BIT, 135, 1}, {BIT, 136, 0}, {BIT, 132, 1}, {BIT, 133, 1}}},
+     {{BIT, 134, 1},
+      {BIT, 136, 0},
+      {BIT, 131, 1},
+      {BIT, 135, 1},
+      {BIT, 136, 0},
+      {BIT, 132, 1},
+      {BIT, 133, 1}}},
     {"UnknownKindsIgnored",
      {KindN(3, 4, 30), KindN(0, 4, 30), KindN(6, 16, 30), KindN(255, 16, 30), Kind1(31)},
      {{KEY, 31, 1}}},
@@ -262,7 +275,8 @@ TEST(Ps2WithoutService, HiddenWindowHasNoOwner) {
   hkbtest::Library lib(DllPath());
   ASSERT_TRUE(lib);
   HWND hidden = nullptr;
-  ASSERT_TRUE(hkbtest::PumpUntil([&] { return (hidden = ::FindWindowW(kHiddenClass, kHiddenTitle)) != nullptr; }, 3s));
+  ASSERT_TRUE(hkbtest::PumpUntil(
+      [&] { return (hidden = ::FindWindowW(kHiddenClass, kHiddenTitle)) != nullptr; }, 3s));
   EXPECT_GE(::GetTickCount64() - t0, 290u) << "four searches, 100 ms apart";
   EXPECT_EQ(::GetWindow(hidden, GW_OWNER), nullptr);
 }
@@ -322,9 +336,10 @@ TEST_F(Ps2, RepeatedOpenStartAndStopLeakNoHandlesOrMemory) {
   EXPECT_EQ(HandlesSettledAt(own_handles + 1), own_handles + 1);
   EXPECT_LE(heap_after.blocks, heap_before.blocks + 10) << "a kept buffer per call would add 3000 blocks";
   EXPECT_LE(handle_after, handle_before + 16) << "a kept handle per call would add 3000 handles";
-  std::printf("open x%d, start/stop x%d: heap blocks %zu -> %zu (%zu -> %zu bytes), next handle 0x%zx -> 0x%zx\n",
-              kCalls, kCycles, heap_before.blocks, heap_after.blocks, heap_before.bytes, heap_after.bytes,
-              static_cast<size_t>(handle_before), static_cast<size_t>(handle_after));
+  std::printf(
+      "open x%d, start/stop x%d: heap blocks %zu -> %zu (%zu -> %zu bytes), next handle 0x%zx -> 0x%zx\n",
+      kCalls, kCycles, heap_before.blocks, heap_after.blocks, heap_before.bytes, heap_after.bytes,
+      static_cast<size_t>(handle_before), static_cast<size_t>(handle_after));
 }
 
 // Session notifications sent to the hidden window pause and resume polling;
@@ -342,7 +357,8 @@ struct SessionCase {
 void PrintTo(const SessionCase& c, std::ostream* os) { *os << c.name; }
 
 const SessionCase kSessionCases[] = {
-    {"WithoutKbdbl", false,
+    {"WithoutKbdbl",
+     false,
      {{WTS_SESSION_LOCK, false},
       {WTS_SESSION_UNLOCK, true},
       {WTS_CONSOLE_DISCONNECT, false},
@@ -350,7 +366,8 @@ const SessionCase kSessionCases[] = {
       {WTS_SESSION_LOCK, false},
       {WTS_REMOTE_CONNECT, false},  // other events re-evaluate: still locked
       {WTS_SESSION_UNLOCK, true}}},
-    {"WithKbdbl", true,
+    {"WithKbdbl",
+     true,
      {{WTS_SESSION_LOCK, true},
       {WTS_CONSOLE_DISCONNECT, false},
       {WTS_CONSOLE_CONNECT, false},  // locked: only the unlock re-arms
@@ -383,7 +400,8 @@ TEST_P(Sessions, PauseAndResumePolling) {
       const size_t base = Messages().size();
       ASSERT_TRUE(driver.Queue({Kind5(code)}));
       const std::vector<Msg> got = MessagesAfterQueueDrained();
-      EXPECT_EQ(std::vector<Msg>(got.begin() + static_cast<long>(base), got.end()), (std::vector<Msg>{{BTN, code, 1}}));
+      EXPECT_EQ(std::vector<Msg>(got.begin() + static_cast<long>(base), got.end()),
+                (std::vector<Msg>{{BTN, code, 1}}));
       ++code;
     } else {
       EXPECT_EQ(reads, 0u);
@@ -524,8 +542,8 @@ std::map<std::string, std::string> ReadResult(const std::wstring& path) {
 }
 
 std::wstring HostCommand(const wchar_t* mode, const std::wstring& result) {
-  return L"\"" + hkbtest::StandinFile(L"hkbps2_host.exe") + L"\" " + mode + L" \"" + DllPath() + L"\" \"" + result +
-         L"\"";
+  return L"\"" + hkbtest::StandinFile(L"hkbps2_host.exe") + L"\" " + mode + L" \"" + DllPath() + L"\" \"" +
+         result + L"\"";
 }
 
 // The button-service stand-in in "inert" mode, holding the library until released.

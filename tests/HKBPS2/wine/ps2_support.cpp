@@ -24,7 +24,8 @@ int RunProgram(const std::wstring& command_line, DWORD timeout_ms) {
   PROCESS_INFORMATION pi = {};
   std::wstring cmd = command_line;
   // Only the NUL handle is inheritable.
-  if (!::CreateProcessW(nullptr, cmd.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr, nullptr, &si, &pi)) {
+  if (!::CreateProcessW(nullptr, cmd.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr, nullptr, &si,
+                        &pi)) {
     return -1;
   }
   hkb::UniqueHandle process(pi.hProcess);
@@ -56,7 +57,8 @@ bool Driver::Open(std::string* error) {
 
 bool Driver::Reset() {
   DWORD got = 0;
-  return ::DeviceIoControl(m_handle.get(), HKBTEST_IOCTL_RESET, nullptr, 0, nullptr, 0, &got, nullptr) != FALSE;
+  return ::DeviceIoControl(m_handle.get(), HKBTEST_IOCTL_RESET, nullptr, 0, nullptr, 0, &got, nullptr) !=
+         FALSE;
 }
 
 bool Driver::Queue(const std::vector<Report>& reports) {
@@ -88,8 +90,8 @@ std::set<DWORD> ThreadIds() {
 
 bool StartsInModule(DWORD thread_id, HMODULE module) {
   using QueryFn = LONG(WINAPI*)(HANDLE, int, void*, ULONG, ULONG*);
-  static const auto query = reinterpret_cast<QueryFn>(
-      reinterpret_cast<void*>(::GetProcAddress(::GetModuleHandleW(L"ntdll.dll"), "NtQueryInformationThread")));
+  static const auto query = reinterpret_cast<QueryFn>(reinterpret_cast<void*>(
+      ::GetProcAddress(::GetModuleHandleW(L"ntdll.dll"), "NtQueryInformationThread")));
   hkb::UniqueHandle thread(::OpenThread(THREAD_QUERY_INFORMATION, FALSE, thread_id));
   if (!query || !thread) return false;
   void* start = nullptr;
@@ -126,14 +128,15 @@ uintptr_t NextHandleValue() {
 
 bool KeyExists(HKEY root, const std::wstring& path) {
   HKEY key = nullptr;
-  if (::RegOpenKeyExW(root, path.c_str(), 0, KEY_QUERY_VALUE | KEY_WOW64_64KEY, &key) != ERROR_SUCCESS) return false;
+  if (::RegOpenKeyExW(root, path.c_str(), 0, KEY_QUERY_VALUE | KEY_WOW64_64KEY, &key) != ERROR_SUCCESS)
+    return false;
   ::RegCloseKey(key);
   return true;
 }
 
 ScopedRegKey::ScopedRegKey(HKEY root, const std::wstring& path, REGSAM view) : m_root(root), m_view(view) {
   // Remember each missing level so that exactly those go again.
-  for (size_t pos = path.find(L'\\'); ; pos = path.find(L'\\', pos + 1)) {
+  for (size_t pos = path.find(L'\\');; pos = path.find(L'\\', pos + 1)) {
     const std::wstring level = path.substr(0, pos);
     if (!KeyExists(root, level)) {
       m_created.push_back(level);
@@ -141,8 +144,8 @@ ScopedRegKey::ScopedRegKey(HKEY root, const std::wstring& path, REGSAM view) : m
     if (pos == std::wstring::npos) break;
   }
   HKEY key = nullptr;
-  m_ok = ::RegCreateKeyExW(root, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS | view, nullptr, &key, nullptr) ==
-         ERROR_SUCCESS;
+  m_ok = ::RegCreateKeyExW(root, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS | view, nullptr, &key,
+                           nullptr) == ERROR_SUCCESS;
   m_key.reset(key);
 }
 

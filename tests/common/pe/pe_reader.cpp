@@ -39,8 +39,7 @@ class Reader {
 bool RvaToOffset(const Image& img, uint32_t rva, uint64_t& off) {
   for (const Section& s : img.sections) {
     const uint32_t span = s.virtual_size ? s.virtual_size : s.raw_size;
-    if (rva >= s.virtual_address && rva - s.virtual_address < span &&
-        rva - s.virtual_address < s.raw_size) {
+    if (rva >= s.virtual_address && rva - s.virtual_address < span && rva - s.virtual_address < s.raw_size) {
       off = static_cast<uint64_t>(s.raw_offset) + (rva - s.virtual_address);
       return true;
     }
@@ -64,7 +63,8 @@ std::string ReadExports(const Reader& r, Image& img, uint32_t rva) {
     uint16_t index;
     uint64_t name_off;
     Export e;
-    if (!r.u32(names + 4ull * i, name_rva) || !r.u16(ords + 2ull * i, index)) return "export tables truncated";
+    if (!r.u32(names + 4ull * i, name_rva) || !r.u16(ords + 2ull * i, index))
+      return "export tables truncated";
     if (index >= nfuncs) return "export ordinal out of range";
     if (!RvaToOffset(img, name_rva, name_off) || !r.cstr(name_off, e.name)) return "bad export name";
     e.ordinal = base + index;

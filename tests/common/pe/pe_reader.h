@@ -30,7 +30,7 @@ struct Image {
   uint16_t characteristics = 0;
   std::vector<Section> sections;
   std::vector<Export> exports;
-  std::vector<std::string> imports;  // DLL names as stored
+  std::vector<std::string> imports;      // DLL names as stored
   std::vector<uint32_t> resource_types;  // numeric top-level resource types (16 = version)
 };
 

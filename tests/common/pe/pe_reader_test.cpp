@@ -111,8 +111,10 @@ TEST(PeReader, RejectsDamagedHeadersAndTables) {
   };
   for (const Case& c : cases) {
     Builder b;
-    if (c.width == 2) b.put16(c.offset, static_cast<uint16_t>(c.value));
-    else b.put32(c.offset, c.value);
+    if (c.width == 2)
+      b.put16(c.offset, static_cast<uint16_t>(c.value));
+    else
+      b.put32(c.offset, c.value);
     pe::Image img;
     EXPECT_EQ(pe::Parse(b.bytes, img), c.error) << c.what;
   }

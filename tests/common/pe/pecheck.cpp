@@ -42,10 +42,14 @@ int main(int argc, char** argv) {
   std::vector<std::string> expected;
   for (int i = 1; i + 1 < argc; i += 2) {
     const std::string key = argv[i];
-    if (key == "--file") file = argv[i + 1];
-    else if (key == "--machine") machine = argv[i + 1];
-    else if (key == "--export") expected.push_back(argv[i + 1]);
-    else if (key == "--shared-section") shared = argv[i + 1];
+    if (key == "--file")
+      file = argv[i + 1];
+    else if (key == "--machine")
+      machine = argv[i + 1];
+    else if (key == "--export")
+      expected.push_back(argv[i + 1]);
+    else if (key == "--shared-section")
+      shared = argv[i + 1];
     else {
       std::fprintf(stderr, "unknown option %s\n", key.c_str());
       return 2;
@@ -108,7 +112,8 @@ int main(int argc, char** argv) {
       fail("no section " + shared);
     } else {
       std::printf("section %s flags 0x%08X\n", it->name.c_str(), it->characteristics);
-      if ((it->characteristics & want_flags) != want_flags) fail("section " + shared + " is not shared read-write data");
+      if ((it->characteristics & want_flags) != want_flags)
+        fail("section " + shared + " is not shared read-write data");
     }
   }
   std::printf("%s: %d problem(s)\n", file.c_str(), failures);

@@ -28,7 +28,9 @@ double Median(std::vector<double> v) {
   return v[v.size() / 2];
 }
 
-LRESULT CALLBACK BareProc(HWND wnd, UINT msg, WPARAM wp, LPARAM lp) { return ::DefWindowProcW(wnd, msg, wp, lp); }
+LRESULT CALLBACK BareProc(HWND wnd, UINT msg, WPARAM wp, LPARAM lp) {
+  return ::DefWindowProcW(wnd, msg, wp, lp);
+}
 
 }  // namespace
 
@@ -57,8 +59,9 @@ int main(int argc, char** argv) {
   }
 
   auto bareWindow = [&] {
-    return ::CreateWindowExW(WS_EX_TOPMOST | WS_EX_TOOLWINDOW, wc.lpszClassName, L"", WS_POPUP, rc.left, rc.top,
-                             rc.right - rc.left, rc.bottom - rc.top, nullptr, nullptr, wc.hInstance, nullptr);
+    return ::CreateWindowExW(WS_EX_TOPMOST | WS_EX_TOOLWINDOW, wc.lpszClassName, L"", WS_POPUP, rc.left,
+                             rc.top, rc.right - rc.left, rc.bottom - rc.top, nullptr, nullptr, wc.hInstance,
+                             nullptr);
   };
   std::vector<double> osdTimes, bareTimes, shapedTimes;
   for (int i = 0; i < rounds; ++i) {
@@ -94,7 +97,8 @@ int main(int argc, char** argv) {
   std::printf("OnScreen_Display to shown: median %.1f us\n", o);
   std::printf("bare CreateWindowExW + ShowWindow: median %.1f us\n", b);
   std::printf("ratio: %.2f\n", o / b);
-  std::printf("for scale, bare window with the same outline, shown and painted: median %.1f us (ratio %.2f)\n",
-              Median(shapedTimes), Median(shapedTimes) / b);
+  std::printf(
+      "for scale, bare window with the same outline, shown and painted: median %.1f us (ratio %.2f)\n",
+      Median(shapedTimes), Median(shapedTimes) / b);
   return 0;
 }

@@ -17,8 +17,13 @@ TEST(OsdRequest, DisplayableNeedsAHeightDivisorAndAPositionUpToEight) {
     std::uint32_t position, heightDivisor;
     bool displayable;
   } const cases[] = {
-      {0, 1, true},           {8, 1, true},  {9, 1, false}, {0xFFFFFFFFu, 10, false},
-      {0x80000000u, 10, false}, {4, 0, false}, {0, 0xFFFFFFFFu, true},
+      {0, 1, true},
+      {8, 1, true},
+      {9, 1, false},
+      {0xFFFFFFFFu, 10, false},
+      {0x80000000u, 10, false},
+      {4, 0, false},
+      {0, 0xFFFFFFFFu, true},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(zevosd::IsDisplayable(c.position, c.heightDivisor), c.displayable)

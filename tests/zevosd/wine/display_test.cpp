@@ -44,7 +44,8 @@ TEST_F(Osd, TheWindowIsAShownTopMostDisabledToolPopupThatNeverActivates) {
             static_cast<DWORD>(WS_POPUP | WS_DISABLED | WS_CLIPSIBLINGS | WS_VISIBLE))
       << std::hex << style;
   EXPECT_EQ(style & (WS_CAPTION | WS_THICKFRAME | WS_SYSMENU | WS_CHILD), 0u) << std::hex << style;
-  EXPECT_EQ(exStyle & (WS_EX_TOPMOST | WS_EX_TOOLWINDOW), static_cast<DWORD>(WS_EX_TOPMOST | WS_EX_TOOLWINDOW))
+  EXPECT_EQ(exStyle & (WS_EX_TOPMOST | WS_EX_TOOLWINDOW),
+            static_cast<DWORD>(WS_EX_TOPMOST | WS_EX_TOOLWINDOW))
       << std::hex << exStyle;
   EXPECT_EQ(exStyle & WS_EX_APPWINDOW, 0u);
   EXPECT_FALSE(::IsWindowEnabled(wnd));
@@ -78,7 +79,8 @@ struct WideCase {
 const WideCase kWideCases[] = {
     {"null record", true, [](OSD_REQUEST&) {}, 0, Outcome::PreviousStays},
     {"version 1", false, [](OSD_REQUEST& r) { r.dwVersion = 1; }, 0, Outcome::PreviousStays},
-    {"version 0xFFFFFFFF", false, [](OSD_REQUEST& r) { r.dwVersion = 0xFFFFFFFFu; }, 0, Outcome::PreviousStays},
+    {"version 0xFFFFFFFF", false, [](OSD_REQUEST& r) { r.dwVersion = 0xFFFFFFFFu; }, 0,
+     Outcome::PreviousStays},
     {"height divisor 0", false, [](OSD_REQUEST& r) { r.nHeightDiv = 0; }, 0, Outcome::NoDisplay},
     {"position 9", false, [](OSD_REQUEST& r) { r.nPosition = 9; }, 0, Outcome::NoDisplay},
     {"position 0xFFFFFFFF", false, [](OSD_REQUEST& r) { r.nPosition = 0xFFFFFFFFu; }, 0, Outcome::NoDisplay},
@@ -111,8 +113,8 @@ const AnsiCase kAnsiCases[] = {
      [](OSD_REQUESTA& r) { std::strcpy(r.lf.lfFaceName, "ABCDEFGHIJKLMNOPQRSTUVWXYZabcde"); }, 1,
      Outcome::Replaced},
     {"face name of 32 characters", false,
-     [](OSD_REQUESTA& r) { std::memcpy(r.lf.lfFaceName, "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdef", LF_FACESIZE); }, 0,
-     Outcome::PreviousStays},
+     [](OSD_REQUESTA& r) { std::memcpy(r.lf.lfFaceName, "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdef", LF_FACESIZE); },
+     0, Outcome::PreviousStays},
     {"cbSize 0", false, [](OSD_REQUESTA& r) { r.cbSize = 0; }, 1, Outcome::Replaced},
     {"height divisor 0", false, [](OSD_REQUESTA& r) { r.nHeightDiv = 0; }, 0, Outcome::NoDisplay},
     {"position 9", false, [](OSD_REQUESTA& r) { r.nPosition = 9; }, 0, Outcome::NoDisplay},
@@ -190,8 +192,16 @@ TEST_F(Osd, WindowRectangleAtTheNinePositions) {
     const SIZE ext = MeasureText(text, r.lf, charHeight);
     const int W = ext.cx;
     const int H = ext.cy;
-    const int xs[9] = {0, (workW - W) / 2, sx - W, 0, (workW - W) / 2, work.right - W, 0, (sx - W) / 2, work.right - W};
-    const int ys[9] = {0, 0, 0, (workH - H) / 2, (workH - H) / 2, (workH - H) / 2, work.bottom - H, work.bottom - H,
+    const int xs[9] = {0, (workW - W) / 2, sx - W,        0, (workW - W) / 2, work.right - W,
+                       0, (sx - W) / 2,    work.right - W};
+    const int ys[9] = {0,
+                       0,
+                       0,
+                       (workH - H) / 2,
+                       (workH - H) / 2,
+                       (workH - H) / 2,
+                       work.bottom - H,
+                       work.bottom - H,
                        work.bottom - H};
     const RECT got = WindowRect(wnd);
     EXPECT_EQ(got.left, xs[pos]);
@@ -236,7 +246,8 @@ TEST_F(Osd, WidthAndHeightAreThoseOfTheMeasuredSingleLine) {
   // The two layout rules above are not vacuous in this font.
   LOGFONTW lf = Request(L"").lf;
   EXPECT_NE(MeasureText(L"R&&D & Co", lf, charHeight).cx, MeasureText(L"R&&D & Co", lf, charHeight, 0).cx);
-  EXPECT_GT(MeasureText(L"Line one\nLine two", lf, charHeight).cx, MeasureText(L"Line one", lf, charHeight).cx);
+  EXPECT_GT(MeasureText(L"Line one\nLine two", lf, charHeight).cx,
+            MeasureText(L"Line one", lf, charHeight).cx);
 }
 
 TEST_F(Osd, FontFieldsShapeTheTextButHeightKindAndBarFieldsDoNot) {
@@ -252,8 +263,8 @@ TEST_F(Osd, FontFieldsShapeTheTextButHeightKindAndBarFieldsDoNot) {
       {"lfHeight 5", [](OSD_REQUEST& r) { r.lf.lfHeight = 5; }, true},
       {"lfHeight -300", [](OSD_REQUEST& r) { r.lf.lfHeight = -300; }, true},
       {"kind 7", [](OSD_REQUEST& r) { r.dwKind = 7; }, true},
-      {"level bar fields", [](OSD_REQUEST& r) { r.nBarMax = 10, r.nBarValue = 7, r.nBarSteps = 10, r.nBarGap = 20; },
-       true},
+      {"level bar fields",
+       [](OSD_REQUEST& r) { r.nBarMax = 10, r.nBarValue = 7, r.nBarSteps = 10, r.nBarGap = 20; }, true},
       {"colour", [](OSD_REQUEST& r) { r.crColor = RGB(1, 2, 3); }, true},
       {"normal weight", [](OSD_REQUEST& r) { r.lf.lfWeight = FW_NORMAL; }, false},
       {"monospaced face", [](OSD_REQUEST& r) { std::wcscpy(r.lf.lfFaceName, L"DejaVu Sans Mono"); }, false},
@@ -325,8 +336,9 @@ TEST_F(Osd, OnlyTheTextOutlineShowsAndItIsInTheRequestColour) {
       }
     }
   }
-  std::printf("window %dx%d; sampled %d pixels inside the outline (%d in colour), %d outside (%d in colour)\n",
-              Width(rc), Height(rc), inside, insideMatch, outside, outsideMatch);
+  std::printf(
+      "window %dx%d; sampled %d pixels inside the outline (%d in colour), %d outside (%d in colour)\n",
+      Width(rc), Height(rc), inside, insideMatch, outside, outsideMatch);
   EXPECT_GT(inside, 100);
   EXPECT_GT(outside, inside);  // letters cover less than their box
   EXPECT_EQ(insideMatch, inside);
@@ -372,7 +384,8 @@ TEST_F(Osd, AClickNeitherActivatesItNorReachesIt) {
   POINT hit = {-1, -1};
   for (int y = Height(rc) / 3; y < Height(rc) && hit.x < 0; ++y) {
     for (int x = 0; x < Width(rc) && hit.x < 0; ++x) {
-      if (::PtInRegion(rgn.get(), x, y) && ::PtInRegion(rgn.get(), x + 3, y) && ::PtInRegion(rgn.get(), x, y + 3)) {
+      if (::PtInRegion(rgn.get(), x, y) && ::PtInRegion(rgn.get(), x + 3, y) &&
+          ::PtInRegion(rgn.get(), x, y + 3)) {
         hit = {rc.left + x + 1, rc.top + y + 1};
       }
     }
@@ -384,8 +397,9 @@ TEST_F(Osd, AClickNeitherActivatesItNorReachesIt) {
     hkbtest::RecordingWindow plain(L"OsdTestPlain", L"plain");
     ::SetWindowPos(plain.hwnd(), HWND_TOPMOST, rc.left, rc.top, Width(rc), Height(rc), SWP_SHOWWINDOW);
     const auto got = ClickAt(hit);
-    EXPECT_NE(std::find(got.begin(), got.end(), std::make_pair(plain.hwnd(), static_cast<UINT>(WM_LBUTTONDOWN))),
-              got.end())
+    EXPECT_NE(
+        std::find(got.begin(), got.end(), std::make_pair(plain.hwnd(), static_cast<UINT>(WM_LBUTTONDOWN))),
+        got.end())
         << "the injected click did not reach an ordinary window";
   }
   const auto got = ClickAt(hit);
@@ -407,8 +421,8 @@ TEST_F(Osd, EmptyTextIsAcceptedAndInvisible) {
     const int type = ::GetWindowRgn(wnd, rgn.get());
     RECT box = {};
     ::GetRgnBox(rgn.get(), &box);
-    std::printf("empty display: %dx%d, region type %d, box %ld,%ld-%ld,%ld\n", Width(rc), Height(rc), type, box.left,
-                box.top, box.right, box.bottom);
+    std::printf("empty display: %dx%d, region type %d, box %ld,%ld-%ld,%ld\n", Width(rc), Height(rc), type,
+                box.left, box.top, box.right, box.bottom);
     // Nothing of it can be seen: no area, or a region without area.
     EXPECT_TRUE(Width(rc) == 0 || Height(rc) == 0 || type == NULLREGION) << "region type " << type;
     // Its timer still runs.
@@ -535,7 +549,8 @@ TEST_F(Osd, JapaneseTextWithACjkFont) {
     UINT position;
     const wchar_t* shot;
   } const cases[] = {
-      {L"MS UI Gothic", L"音量 ５ ／ 明るさ ８", RGB(255, 255, 255), OSD_POS_CENTER, L"zevosd_japanese_ms_ui_gothic.bmp"},
+      {L"MS UI Gothic", L"音量 ５ ／ 明るさ ８", RGB(255, 255, 255), OSD_POS_CENTER,
+       L"zevosd_japanese_ms_ui_gothic.bmp"},
       {L"Noto Sans CJK JP", L"無線ＬＡＮ：オン", RGB(120, 255, 120), OSD_POS_BOTTOM_CENTER,
        L"zevosd_japanese_noto.bmp"},
   };
@@ -550,7 +565,8 @@ TEST_F(Osd, JapaneseTextWithACjkFont) {
     EXPECT_EQ(::GetWindowRgn(wnd, rgn.get()), COMPLEXREGION);
     const int screenRuleHeight = ::GetSystemMetrics(SM_CYSCREEN);
     const RECT work = WorkArea();
-    const int charHeight = (c.position == OSD_POS_BOTTOM_CENTER ? screenRuleHeight : work.bottom - work.top) / 10;
+    const int charHeight =
+        (c.position == OSD_POS_BOTTOM_CENTER ? screenRuleHeight : work.bottom - work.top) / 10;
     const SIZE ext = MeasureText(c.text, r.lf, charHeight);
     EXPECT_EQ(Width(WindowRect(wnd)), ext.cx);
     // The CJK font has the glyphs: one ideograph is about as wide as it is high.

@@ -109,17 +109,20 @@ TEST(OsdLeak, ManyRequestsLeaveGdiObjectsAndHandlesWhereTheyWere) {
   const Counts after = Measure();
 
   std::printf("%d of %d requests shown in %llu ms\n", shown, requests, took);
-  std::printf("GDI objects%s: before %ld, after %ld\n", g_gdiProbe ? " (free-slot probe, negated)" : "", before.gdi,
-              after.gdi);
-  std::printf("handles%s: before %lu, after %lu\n", g_handleProbe ? " (probed)" : "", before.handles, after.handles);
-  std::printf("private bytes: before %zu, after %zu (%+lld KiB)\n", before.privateBytes, after.privateBytes,
-              (static_cast<long long>(after.privateBytes) - static_cast<long long>(before.privateBytes)) / 1024);
+  std::printf("GDI objects%s: before %ld, after %ld\n", g_gdiProbe ? " (free-slot probe, negated)" : "",
+              before.gdi, after.gdi);
+  std::printf("handles%s: before %lu, after %lu\n", g_handleProbe ? " (probed)" : "", before.handles,
+              after.handles);
+  std::printf(
+      "private bytes: before %zu, after %zu (%+lld KiB)\n", before.privateBytes, after.privateBytes,
+      (static_cast<long long>(after.privateBytes) - static_cast<long long>(before.privateBytes)) / 1024);
 
   EXPECT_GT(shown, requests * 6 / 10);
   EXPECT_LE(after.gdi - before.gdi, 8);
   EXPECT_LE(after.handles, before.handles + 8);
   // 100 bytes kept per request would already be about 1 MiB.
-  EXPECT_LT(static_cast<long long>(after.privateBytes) - static_cast<long long>(before.privateBytes), 1ll << 20);
+  EXPECT_LT(static_cast<long long>(after.privateBytes) - static_cast<long long>(before.privateBytes),
+            1ll << 20);
   EXPECT_TRUE(WindowsOf(osd.lib.get()).empty());
 
   // The counting itself notices a leak of five objects of each kind.

@@ -44,7 +44,8 @@ std::vector<HWND> WindowsOf(HMODULE module) {
       ::GetCurrentThreadId(),
       [](HWND wnd, LPARAM lp) -> BOOL {
         auto* s = reinterpret_cast<Search*>(lp);
-        if (reinterpret_cast<HMODULE>(::GetClassLongPtrW(wnd, GCLP_HMODULE)) == s->module) s->found.push_back(wnd);
+        if (reinterpret_cast<HMODULE>(::GetClassLongPtrW(wnd, GCLP_HMODULE)) == s->module)
+          s->found.push_back(wnd);
         return TRUE;
       },
       reinterpret_cast<LPARAM>(&search));

@@ -28,9 +28,8 @@ class CWnd {
   virtual ~CWnd();
 
   // Returns FALSE when PreCreateWindow refuses or CreateWindowExW fails.
-  BOOL CreateEx(DWORD dwExStyle, LPCWSTR lpszClassName, LPCWSTR lpszWindowName, DWORD dwStyle,
-                int x, int y, int nWidth, int nHeight, HWND hWndParent, HMENU nIDorHMenu,
-                LPVOID lpParam = nullptr);
+  BOOL CreateEx(DWORD dwExStyle, LPCWSTR lpszClassName, LPCWSTR lpszWindowName, DWORD dwStyle, int x, int y,
+                int nWidth, int nHeight, HWND hWndParent, HMENU nIDorHMenu, LPVOID lpParam = nullptr);
   virtual BOOL DestroyWindow();
 
   HWND GetSafeHwnd() const noexcept { return m_hWnd; }
@@ -45,8 +44,8 @@ class CWnd {
   // A private window class (styles, cursor, background, icon) whose window
   // procedure routes to the objects; the same arguments give the same class.
   // Returns the class name, or nullptr when registration fails.
-  static LPCWSTR RegisterWndClass(UINT nClassStyle, HCURSOR hCursor = nullptr,
-                                  HBRUSH hbrBackground = nullptr, HICON hIcon = nullptr);
+  static LPCWSTR RegisterWndClass(UINT nClassStyle, HCURSOR hCursor = nullptr, HBRUSH hbrBackground = nullptr,
+                                  HICON hIcon = nullptr);
   // The procedure of such classes.
   static LRESULT CALLBACK StaticWindowProc(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam);
 
