@@ -27,7 +27,6 @@
 //                  connection of the caller's own)
 #include <windows.h>
 #include <objbase.h>
-#include <psapi.h>
 #include <wbemcli.h>
 
 #include <cstdio>
@@ -37,6 +36,7 @@
 #include <string>
 #include <vector>
 
+#include "hkbtest/leaks.h"
 #include "scenario.h"
 
 namespace {
@@ -160,19 +160,10 @@ struct Usage {
 
 Usage Measure() {
   Usage u;
-  // Wine reports no process handle count; the value of a fresh handle shows
-  // the same (handle values are reused lowest first, so leaked ones push it up).
-  ::GetProcessHandleCount(::GetCurrentProcess(), &u.handles);
-  if (u.handles == 0) {
-    HANDLE probe = ::CreateEventW(nullptr, FALSE, FALSE, nullptr);
-    u.handles = static_cast<DWORD>(reinterpret_cast<ULONG_PTR>(probe) / 4);
-    ::CloseHandle(probe);
-  }
-  PROCESS_MEMORY_COUNTERS_EX pmc = {};
-  pmc.cb = sizeof pmc;
-  if (::K32GetProcessMemoryInfo(::GetCurrentProcess(), reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&pmc),
-                                sizeof pmc))
-    u.private_bytes = pmc.PrivateUsage ? pmc.PrivateUsage : pmc.PagefileUsage;  // Wine: PagefileUsage
+  // Handles are probed slot by slot where the platform does not count them.
+  const hkbtest::ResourceUse use = hkbtest::MeasureResources();
+  u.handles = use.handles;
+  u.private_bytes = use.private_bytes;
   u.gdi = ::GetGuiResources(::GetCurrentProcess(), GR_GDIOBJECTS);
   u.user = ::GetGuiResources(::GetCurrentProcess(), GR_USEROBJECTS);
   return u;

@@ -11,66 +11,9 @@ constexpr wchar_t kLocatorKey[] =
 constexpr wchar_t kClientExe[] = L"hkbfnk_client.exe";
 const std::wstring kAppDefaults = std::wstring(L"Software\\Wine\\AppDefaults\\") + kClientExe;
 
-bool KeyExists(HKEY root, const std::wstring& key) {
-  HKEY k = nullptr;
-  if (::RegOpenKeyExW(root, key.c_str(), 0, KEY_READ | KEY_WOW64_64KEY, &k) != ERROR_SUCCESS) return false;
-  ::RegCloseKey(k);
-  return true;
-}
-
 std::wstring StandinFolder() { return hkbtest::StandinFile(L"hkbfnk\\"); }
 
 }  // namespace
-
-ScopedRegistryValue::ScopedRegistryValue(HKEY root, const std::wstring& key, const wchar_t* name,
-                                         std::optional<std::wstring> value)
-    : m_root(root), m_key(key), m_name(name ? name : L"") {
-  // Which keys of the path are missing now.
-  for (size_t at = 0; at != std::wstring::npos;) {
-    at = key.find(L'\\', at + 1);
-    const std::wstring part = key.substr(0, at);
-    if (!KeyExists(root, part)) m_created.push_back(part);
-  }
-  HKEY k = nullptr;
-  if (::RegCreateKeyExW(root, key.c_str(), 0, nullptr, 0, KEY_READ | KEY_WRITE | KEY_WOW64_64KEY, nullptr, &k,
-                        nullptr) != ERROR_SUCCESS)
-    return;
-  DWORD size = 0;
-  if (::RegQueryValueExW(k, m_name.c_str(), nullptr, &m_type, nullptr, &size) == ERROR_SUCCESS) {
-    m_old.resize(size);
-    m_had = ::RegQueryValueExW(k, m_name.c_str(), nullptr, &m_type, m_old.data(), &size) == ERROR_SUCCESS;
-  }
-  LSTATUS st = ERROR_SUCCESS;
-  if (value) {
-    st = ::RegSetValueExW(k, m_name.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(value->c_str()),
-                          static_cast<DWORD>((value->size() + 1) * sizeof(wchar_t)));
-  } else if (m_had) {
-    st = ::RegDeleteValueW(k, m_name.c_str());
-  }
-  ::RegCloseKey(k);
-  m_ok = st == ERROR_SUCCESS;
-}
-
-ScopedRegistryValue::~ScopedRegistryValue() {
-  HKEY k = nullptr;
-  if (::RegOpenKeyExW(m_root, m_key.c_str(), 0, KEY_WRITE | KEY_WOW64_64KEY, &k) == ERROR_SUCCESS) {
-    if (m_had)
-      ::RegSetValueExW(k, m_name.c_str(), 0, m_type, m_old.data(), static_cast<DWORD>(m_old.size()));
-    else
-      ::RegDeleteValueW(k, m_name.c_str());
-    ::RegCloseKey(k);
-  }
-  // Keys made for the scope go again, deepest first, when nothing else is in them.
-  for (auto it = m_created.rbegin(); it != m_created.rend(); ++it) {
-    HKEY key = nullptr;
-    if (::RegOpenKeyExW(m_root, it->c_str(), 0, KEY_READ | KEY_WOW64_64KEY, &key) != ERROR_SUCCESS) continue;
-    DWORD subkeys = 0, values = 0;
-    ::RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, &values, nullptr, nullptr,
-                       nullptr, nullptr);
-    ::RegCloseKey(key);
-    if (subkeys == 0 && values == 0) ::RegDeleteKeyExW(m_root, it->c_str(), KEY_WOW64_64KEY, 0);
-  }
-}
 
 LocatorOverride::LocatorOverride()
     : m_server(HKEY_LOCAL_MACHINE, kLocatorKey, nullptr, StandinFolder() + L"wmi_standin.dll"),
@@ -133,11 +76,12 @@ Trace RunClient(const ClientSetup& setup, const std::vector<std::wstring>& comma
     hkbtest::ScopedEnv trace_env(L"HKBFNK_TRACE", trace);
     std::optional<hkbtest::ScopedEnv> quiet_env;
     if (setup.quiet) quiet_env.emplace(L"HKBFNK_QUIET", L"1");
-    ScopedRegistryValue overrides(
+    hkbtest::ScopedRegValue overrides(
         HKEY_CURRENT_USER, kAppDefaults + L"\\DllOverrides", L"powrprof",
         setup.power_standin ? std::optional<std::wstring>(L"native") : std::nullopt);
-    ScopedRegistryValue version(HKEY_CURRENT_USER, kAppDefaults, L"Version",
-                                setup.version ? std::optional<std::wstring>(setup.version) : std::nullopt);
+    hkbtest::ScopedRegValue version(
+        HKEY_CURRENT_USER, kAppDefaults, L"Version",
+        setup.version ? std::optional<std::wstring>(setup.version) : std::nullopt);
 
     std::wstring cmdline = L"\"" + StandinFolder() + kClientExe + L"\" \"" +
                            hkbtest::DistFile(L"Program Files\\ZEVHKB\\HKBFNK.dll") + L"\"";

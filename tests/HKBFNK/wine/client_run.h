@@ -10,29 +10,9 @@
 #include <string>
 #include <vector>
 
+#include "hkbtest/registry.h"
+
 namespace fnktest {
-
-// A registry value (REG_SZ, or removed when `value` is empty) for the scope.
-// Restores the previous value, and removes the keys it had to create.
-class ScopedRegistryValue {
- public:
-  ScopedRegistryValue(HKEY root, const std::wstring& key, const wchar_t* name,
-                      std::optional<std::wstring> value);
-  ~ScopedRegistryValue();
-  ScopedRegistryValue(const ScopedRegistryValue&) = delete;
-  ScopedRegistryValue& operator=(const ScopedRegistryValue&) = delete;
-  bool ok() const { return m_ok; }
-
- private:
-  HKEY m_root;
-  std::wstring m_key;
-  std::wstring m_name;
-  bool m_had = false;
-  DWORD m_type = 0;
-  std::vector<BYTE> m_old;
-  std::vector<std::wstring> m_created;  // deepest last
-  bool m_ok = false;
-};
 
 // The locator's registration in the 64-bit view, pointing at the stand-in.
 class LocatorOverride {
@@ -42,8 +22,8 @@ class LocatorOverride {
   static std::wstring CurrentServer();
 
  private:
-  ScopedRegistryValue m_server;
-  ScopedRegistryValue m_model;
+  hkbtest::ScopedRegValue m_server;
+  hkbtest::ScopedRegValue m_model;
 };
 
 // What one run of the caller left in the trace.

@@ -1,6 +1,6 @@
 // Helpers for the PS/2 library's tests under Wine: the filter driver
-// stand-in (install, queue reports, counters), report building, child
-// processes and registry scopes.
+// stand-in (install, queue reports, counters), report building and child
+// processes.
 #pragma once
 
 #include <windows.h>
@@ -44,36 +44,5 @@ int RunProgram(const std::wstring& command_line, DWORD timeout_ms = 60000);
 std::set<DWORD> ThreadIds();
 // Whether the thread's start address lies in the module's image.
 bool StartsInModule(DWORD thread_id, HMODULE module);
-
-// A registry key created for the scope and removed afterwards, with the
-// parent keys that the scope created.
-class ScopedRegKey {
- public:
-  ScopedRegKey(HKEY root, const std::wstring& path, REGSAM view = KEY_WOW64_64KEY);
-  ~ScopedRegKey();
-  ScopedRegKey(const ScopedRegKey&) = delete;
-  ScopedRegKey& operator=(const ScopedRegKey&) = delete;
-  bool ok() const { return m_ok; }
-  HKEY get() const { return m_key.get(); }
-
- private:
-  HKEY m_root;
-  REGSAM m_view;
-  std::vector<std::wstring> m_created;  // outermost first
-  hkb::UniqueKey m_key;
-  bool m_ok = false;
-};
-
-bool KeyExists(HKEY root, const std::wstring& path);
-
-// Busy blocks of the process heap and their bytes.
-struct HeapUse {
-  size_t blocks = 0;
-  size_t bytes = 0;
-};
-HeapUse ProcessHeapUse();
-
-// The value the next new handle gets (the probe handle is closed again).
-uintptr_t NextHandleValue();
 
 }  // namespace ps2test

@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <windows.h>
-#include <psapi.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -17,31 +16,6 @@ using namespace osdtest;
 
 namespace {
 
-// GetGuiResources is a stub returning 0 on some platforms (Wine). There the
-// objects in use are found by how many more this process can still create.
-long GdiFreeSlots() {
-  std::vector<HRGN> made;
-  made.reserve(70000);
-  for (;;) {
-    HRGN r = made.size() < 200000 ? ::CreateRectRgn(0, 0, 1, 1) : nullptr;
-    if (!r) break;
-    made.push_back(r);
-  }
-  for (HRGN r : made) ::DeleteObject(r);
-  return static_cast<long>(made.size());
-}
-
-// GetProcessHandleCount reports 0 on Wine; there the open handles are counted
-// by asking for the flags of every small handle value.
-DWORD OpenHandlesProbed() {
-  DWORD count = 0;
-  for (ULONG_PTR value = 4; value < 0x40000; value += 4) {
-    DWORD flags = 0;
-    if (::GetHandleInformation(reinterpret_cast<HANDLE>(value), &flags)) ++count;
-  }
-  return count;
-}
-
 struct Counts {
   long gdi;  // objects in use; with the probe: minus the free slots
   DWORD handles;
@@ -52,17 +26,10 @@ bool g_gdiProbe = false;
 bool g_handleProbe = false;
 
 Counts Measure() {
-  Counts c{};
-  const DWORD gui = ::GetGuiResources(::GetCurrentProcess(), GR_GDIOBJECTS);
-  g_gdiProbe = gui == 0;
-  c.gdi = g_gdiProbe ? -GdiFreeSlots() : static_cast<long>(gui);
-  DWORD handles = 0;
-  g_handleProbe = !::GetProcessHandleCount(::GetCurrentProcess(), &handles) || handles == 0;
-  c.handles = g_handleProbe ? OpenHandlesProbed() : handles;
-  PROCESS_MEMORY_COUNTERS mem = {};
-  mem.cb = sizeof mem;
-  if (::GetProcessMemoryInfo(::GetCurrentProcess(), &mem, sizeof mem)) c.privateBytes = mem.PagefileUsage;
-  return c;
+  const hkbtest::ResourceUse u = hkbtest::MeasureResources();
+  g_gdiProbe = u.gdi_probed;
+  g_handleProbe = u.handles_probed;
+  return Counts{u.gdi, u.handles, u.private_bytes};
 }
 
 TEST(OsdLeak, ManyRequestsLeaveGdiObjectsAndHandlesWhereTheyWere) {

@@ -9,6 +9,8 @@
 #include <vector>
 
 #include "hkb/unique.h"
+#include "hkbtest/leaks.h"
+#include "hkbtest/registry.h"
 
 namespace hkbtest {
 
