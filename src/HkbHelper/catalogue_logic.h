@@ -1,0 +1,144 @@
+// The catalogue's plain decisions: the order-free keyword test and its
+// character classes, the exclusion rules of Store and desktop apps, letter-case
+// folding, the "ms-resource:" indirect-string forms and the number texts of
+// the catalogue file. No Windows header: this builds natively for the unit
+// tests and the fuzz target as well as into the library.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace hkbh {
+
+// ---------------------------------------------------------------------------
+// Letters.
+
+// Folds A-Z to a-z and leaves every other character as it is.
+wchar_t FoldChar(wchar_t c);
+std::wstring FoldLower(std::wstring_view s);
+bool EqualsNoCase(std::wstring_view a, std::wstring_view b);
+bool StartsWith(std::wstring_view s, std::wstring_view prefix);
+
+// ---------------------------------------------------------------------------
+// The keyword test.
+
+// "/", 0-9, A-Z, "_" and a-z: the characters that make up words.
+bool IsWordChar(wchar_t c);
+// "\" and the kana, kanji, full-width digit/letter and half-width katakana
+// ranges: characters that count one by one.
+bool IsSignificantChar(wchar_t c);
+// True when every word (case-sensitive, as a substring) and every significant
+// character of `searched` occurs somewhere in `other`, in any order.
+bool IsSubStrNoOrder(std::wstring_view searched, std::wstring_view other);
+
+// ---------------------------------------------------------------------------
+// Exclusion list: ordered, no two entries equal ignoring letter case.
+
+using NameList = std::vector<std::wstring>;
+
+enum class AddResult { Added, AlreadyPresent };
+// Appends `name` unless an entry equal to it ignoring case is there already.
+// Throws std::bad_alloc when the list cannot grow.
+AddResult AddExcludeName(NameList& list, std::wstring_view name);
+
+// What an app contributed: the result of its last add, if it added anything.
+struct ExcludeOutcome {
+  bool exact = false;
+  std::optional<AddResult> last_add;
+};
+
+// The rules for one Store app. `keyword` is folded already; `covers(a, b)` is
+// the keyword test with pattern a and text b (the library passes its traced
+// form). Throws std::bad_alloc from the list.
+template <class Covers>
+ExcludeOutcome ExcludeMetroApp(std::wstring_view keyword, std::wstring_view display,
+                               std::wstring_view ruby_display, std::wstring_view short_name,
+                               std::wstring_view ruby_short, NameList& list, Covers&& covers) {
+  ExcludeOutcome out;
+  if (display.empty() || EqualsNoCase(display, keyword)) return out;
+  if (covers(keyword, display)) {
+    if (covers(display, keyword))
+      out.exact = true;
+    else
+      out.last_add = AddExcludeName(list, display);
+  }
+  if (!ruby_display.empty() && covers(keyword, ruby_display)) out.last_add = AddExcludeName(list, display);
+  if (!short_name.empty()) {
+    if (covers(keyword, short_name)) {
+      if (covers(short_name, keyword))
+        out.exact = true;
+      else
+        out.last_add = AddExcludeName(list, short_name);
+    }
+    if (!ruby_short.empty() && covers(keyword, ruby_short)) out.last_add = AddExcludeName(list, short_name);
+  }
+  return out;
+}
+
+// The rules for one installed desktop app; `name` is its LocalizeName when
+// that is set, else its DisplayName.
+template <class Covers>
+ExcludeOutcome ExcludeDesktopApp(std::wstring_view keyword, std::wstring_view name, std::wstring_view ruby,
+                                 bool dual_mode, NameList& list, Covers&& covers) {
+  ExcludeOutcome out;
+  if (name.empty()) return out;
+  if (EqualsNoCase(name, keyword)) {
+    out.exact = !dual_mode;
+    return out;
+  }
+  if (covers(keyword, name)) {
+    if (covers(name, keyword))
+      out.exact = true;
+    else
+      out.last_add = AddExcludeName(list, name);
+  }
+  if (!ruby.empty() && covers(keyword, ruby)) out.last_add = AddExcludeName(list, name);
+  return out;
+}
+
+// ---------------------------------------------------------------------------
+// "ms-resource:" references.
+
+inline constexpr std::wstring_view kMsResource = L"ms-resource:";
+
+// The indirect strings handed to the platform's resolution for a reference
+// that is folded to lower case already. `second` is empty when there is no
+// second try. False when the reference is not an "ms-resource:" one.
+struct IndirectForms {
+  std::wstring first;
+  std::wstring second;
+};
+bool BuildIndirectForms(std::wstring_view folded_reference, std::wstring_view full_name,
+                        std::wstring_view name, IndirectForms& out);
+
+// ---------------------------------------------------------------------------
+// Number texts of the catalogue file.
+
+// Held in the order the catalogue keeps it; the text puts Build before Revision.
+struct PackageVersion {
+  uint16_t major = 0;
+  uint16_t minor = 0;
+  uint16_t revision = 0;
+  uint16_t build = 0;
+  friend bool operator==(const PackageVersion&, const PackageVersion&) = default;
+};
+// "Major.Minor.Build.Revision" read the way "%hu.%hu.%hu.%hu" reads it: each
+// part modulo 65 536; parts that are missing or do not parse stay 0, and
+// reading stops at the first part that does not parse.
+PackageVersion ParseVersionText(std::wstring_view text);
+std::wstring FormatVersionText(const PackageVersion& v);
+
+// A flag attribute read the way "%d" reads it: the truth of the number, or
+// nothing when the text does not start with a number.
+std::optional<bool> ParseFlagText(std::wstring_view text);
+
+// ---------------------------------------------------------------------------
+// Names.
+
+// The executable's file name cut at its first ".": "C:\x\Btn.Svc.exe" gives "Btn".
+std::wstring ExecutableBaseName(std::wstring_view path);
+
+}  // namespace hkbh

@@ -1,0 +1,67 @@
+#include "hkbh_reg.h"
+
+#include "hkb/unique.h"
+#include "hkbh_log.h"
+
+namespace {
+
+constexpr DWORD kDefaultRefreshMinutes = 720;
+constexpr DWORD kDefaultClearClipboardMs = 1000;
+constexpr DWORD kDefaultManifestReader = 1;
+
+// Reads one setting through GetDWORDRegVal, tracing the getter around it.
+DWORD ReadSetting(const wchar_t* getter, const wchar_t* value, DWORD fallback) {
+  WriteLog("%S IN\r\n", getter);
+  DWORD v = 0;
+  if (!CHkbhReg::GetDWORDRegVal(value, &v)) v = fallback;
+  WriteLog("%S OUT(%d)\r\n", getter, static_cast<int>(v));
+  return v;
+}
+
+}  // namespace
+
+BOOL CHkbhReg::GetDWORDRegVal(const wchar_t* name, DWORD* value) {
+  static constexpr wchar_t kName[] = L"CHkbhReg::GetDWORDRegVal";
+  WriteLog("%S IN\r\n", kName);
+  if (name == nullptr || *name == L'\0' || value == nullptr) return FALSE;
+  hkb::UniqueKey key;
+  if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, kHkbhSettingsKey, 0, KEY_READ, key.put()) != ERROR_SUCCESS) {
+    WriteLog("%S OUT\r\n", kName);
+    return FALSE;
+  }
+  DWORD type = REG_NONE;
+  DWORD size = sizeof(DWORD);
+  const LSTATUS status =
+      ::RegQueryValueExW(key.get(), name, nullptr, &type, reinterpret_cast<BYTE*>(value), &size);
+  key.reset();
+  const BOOL ok = (status == ERROR_SUCCESS && type == REG_DWORD && size == sizeof(DWORD)) ? TRUE : FALSE;
+  WriteLog("%S OUT(%d)\r\n", kName, ok);
+  return ok;
+}
+
+BOOL CHkbhReg::IsDebugLogOn() {
+  static constexpr wchar_t kName[] = L"CHkbhReg::IsDebugLogOn";
+  WriteLog("%S IN\r\n", kName);
+  DWORD v = 0;
+  const BOOL on = (GetDWORDRegVal(L"DebugLog", &v) && v != 0) ? TRUE : FALSE;
+  WriteLog("%S OUT(%d)\r\n", kName, on);
+  return on;
+}
+
+DWORD CHkbhReg::GetRefreshInterval() {
+  return ReadSetting(L"CHkbhReg::GetRefreshInterval", L"RefreshInterval", kDefaultRefreshMinutes);
+}
+
+DWORD CHkbhReg::GetClearClipboardWaitTime() {
+  return ReadSetting(L"CHkbhReg::GetClearClipboardWaitTime", L"ClearClipboardWaitTime",
+                     kDefaultClearClipboardMs);
+}
+
+DWORD CHkbhReg::GetManifestReaderSetting() {
+  static constexpr wchar_t kName[] = L"CHkbhReg::GetManifestReaderSetting";
+  WriteLog("%S IN\r\n", kName);
+  DWORD v = 0;
+  if (!GetDWORDRegVal(L"ManifestReaderSetting", &v) || v > 1) v = kDefaultManifestReader;
+  WriteLog("%S OUT(%d)\r\n", kName, static_cast<int>(v));
+  return v;
+}

@@ -1,0 +1,173 @@
+// Timing of the catalogue file under Wine (built, not run by the tests):
+// save and load of a large catalogue and an exclusion query over it, beside
+// the bare XmlLite passes over the same file as a baseline from the same run.
+//   hkbhelper_catalogue_bench [packages apps-per-package desktop-apps runs]
+#include <windows.h>
+#include <shlwapi.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "app_name_list.h"
+#include "catalogue_samples.h"
+#include "hkb/com.h"
+#include "xml_io.h"
+
+namespace {
+
+double Now() {
+  static LARGE_INTEGER frequency = [] {
+    LARGE_INTEGER f;
+    ::QueryPerformanceFrequency(&f);
+    return f;
+  }();
+  LARGE_INTEGER t;
+  ::QueryPerformanceCounter(&t);
+  return static_cast<double>(t.QuadPart) * 1000.0 / static_cast<double>(frequency.QuadPart);
+}
+
+struct Times {
+  std::vector<double> ms;
+  void add(double v) { ms.push_back(v); }
+  double median() const {
+    std::vector<double> s = ms;
+    std::sort(s.begin(), s.end());
+    return s[s.size() / 2];
+  }
+  double best() const { return *std::min_element(ms.begin(), ms.end()); }
+};
+
+// Every node and every attribute value of the file, read and dropped.
+HRESULT BareRead(const wchar_t* path, size_t& attributes) {
+  hkb::ComPtr<IXmlReader> reader;
+  HRESULT hr = HkbhOpenXmlReader(path, reader);
+  if (FAILED(hr)) return hr;
+  XmlNodeType type;
+  while ((hr = reader->Read(&type)) == S_OK) {
+    if (type != XmlNodeType_Element) continue;
+    for (HRESULT a = reader->MoveToFirstAttribute(); a == S_OK; a = reader->MoveToNextAttribute()) {
+      const WCHAR* value;
+      reader->GetValue(&value, nullptr);
+      ++attributes;
+    }
+  }
+  return hr == S_FALSE ? S_OK : hr;
+}
+
+// The same document shape written straight from constant texts.
+HRESULT BareWrite(const wchar_t* path, int packages, int apps, int desktop) {
+  hkb::ComPtr<IStream> stream;
+  HRESULT hr = ::SHCreateStreamOnFileW(path, STGM_CREATE | STGM_WRITE, stream.put());
+  if (FAILED(hr)) return hr;
+  hkb::ComPtr<IXmlWriter> w;
+  hr = HkbhCreateXmlWriter(stream.get(), w);
+  if (FAILED(hr)) return hr;
+  w->WriteStartDocument(XmlStandalone_Omit);
+  w->WriteStartElement(nullptr, L"Applications", nullptr);
+  w->WriteStartElement(nullptr, L"MetroApps", nullptr);
+  for (int p = 0; p < packages; ++p) {
+    w->WriteStartElement(nullptr, L"Package", nullptr);
+    w->WriteAttributeString(nullptr, L"PackageFamilyName", nullptr,
+                            L"Vendor1234.ProductName1234_8wekyb3d8bbwe");
+    w->WriteAttributeString(nullptr, L"Version", nullptr, L"12.3.0.456");
+    for (int a = 0; a < apps; ++a) {
+      w->WriteStartElement(nullptr, L"MetroApp", nullptr);
+      w->WriteAttributeString(nullptr, L"DisplayName", nullptr, L"product 1234 application 1");
+      w->WriteAttributeString(nullptr, L"ShortName", nullptr, L"product 1");
+      w->WriteEndElement();
+    }
+    w->WriteEndElement();
+  }
+  w->WriteEndElement();
+  w->WriteStartElement(nullptr, L"DesktopApps", nullptr);
+  for (int d = 0; d < desktop; ++d) {
+    w->WriteStartElement(nullptr, L"DesktopApp", nullptr);
+    w->WriteAttributeString(nullptr, L"DisplayName", nullptr, L"desktop program 1234");
+    w->WriteAttributeString(
+        nullptr, L"LnkFileName", nullptr,
+        L"C:\\ProgramData\\Microsoft\\Windows\\Start Menu\\Programs\\Vendor 1234\\Desktop "
+        L"Program 1234.lnk");
+    w->WriteEndElement();
+  }
+  w->WriteEndDocument();
+  return w->Flush();
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const int packages = argc > 1 ? std::atoi(argv[1]) : 5000;
+  const int apps = argc > 2 ? std::atoi(argv[2]) : 3;
+  const int desktop = argc > 3 ? std::atoi(argv[3]) : 2000;
+  const int runs = argc > 4 ? std::atoi(argv[4]) : 7;
+
+  wchar_t temp[MAX_PATH];
+  ::GetTempPathW(MAX_PATH, temp);
+  const std::wstring path = std::wstring(temp) + L"hkbh_bench_AppNameList.xml";
+  const std::wstring bare = std::wstring(temp) + L"hkbh_bench_bare.xml";
+
+  CHkbhAppNameList source;
+  hkbhtest::BuildLargeCatalogue(source, packages, apps, desktop);
+  const size_t records =
+      static_cast<size_t>(packages) * static_cast<size_t>(apps + 1) + static_cast<size_t>(desktop);
+
+  Times save, load, exclude, bare_read, bare_write;
+  size_t loaded_packages = 0, loaded_desktop = 0, attributes = 0, excluded = 0;
+  for (int r = 0; r < runs; ++r) {
+    double t0 = Now();
+    if (FAILED(source.Save(path.c_str()))) {
+      std::printf("save failed\n");
+      return 1;
+    }
+    save.add(Now() - t0);
+
+    CHkbhAppNameList list;
+    t0 = Now();
+    if (FAILED(list.Load(path.c_str()))) {
+      std::printf("load failed\n");
+      return 1;
+    }
+    load.add(Now() - t0);
+    loaded_packages = list.PackageCount();
+    loaded_desktop = list.DesktopAppCount();
+
+    HkbhExcludeList names;
+    BOOL exact = FALSE;
+    t0 = Now();
+    list.GetExcludeAppNameList(L"Product 42", &names, &exact);
+    exclude.add(Now() - t0);
+    excluded = names.size();
+
+    attributes = 0;
+    t0 = Now();
+    BareRead(path.c_str(), attributes);
+    bare_read.add(Now() - t0);
+
+    t0 = Now();
+    BareWrite(bare.c_str(), packages, apps, desktop);
+    bare_write.add(Now() - t0);
+  }
+  WIN32_FILE_ATTRIBUTE_DATA info = {};
+  ::GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &info);
+  ::DeleteFileW(path.c_str());
+  ::DeleteFileW(bare.c_str());
+
+  const double total = save.median() + load.median();
+  std::printf("catalogue: %d packages x %d apps, %d desktop apps (%zu records), file %lu bytes, %d runs\n",
+              packages, apps, desktop, records, info.nFileSizeLow, runs);
+  std::printf("loaded back: %zu packages, %zu desktop apps; %zu attributes in the file\n", loaded_packages,
+              loaded_desktop, attributes);
+  std::printf("save            median %8.1f ms  best %8.1f ms\n", save.median(), save.best());
+  std::printf("load            median %8.1f ms  best %8.1f ms\n", load.median(), load.best());
+  std::printf("load + save     median %8.1f ms  (target 300 ms)  %.2f us per record\n", total,
+              total * 1000.0 / static_cast<double>(records));
+  std::printf("exclusion query median %8.2f ms  (%zu names excluded)\n", exclude.median(), excluded);
+  std::printf("baseline: bare XmlLite read of the file  median %8.1f ms  -> load/bare read  = %.2f\n",
+              bare_read.median(), load.median() / bare_read.median());
+  std::printf("baseline: bare XmlLite write, same shape median %8.1f ms  -> save/bare write = %.2f\n",
+              bare_write.median(), save.median() / bare_write.median());
+  return 0;
+}

@@ -1,0 +1,129 @@
+#include "support.h"
+
+#include <shlobj.h>
+
+#include <algorithm>
+#include <atomic>
+
+#include "hkb/unique.h"
+#include "hkbtest/harness.h"
+
+namespace hkbhtest {
+
+namespace {
+
+void RemoveTree(const std::wstring& path) {
+  WIN32_FIND_DATAW data;
+  HANDLE find = ::FindFirstFileW((path + L"\\*").c_str(), &data);
+  if (find != INVALID_HANDLE_VALUE) {
+    do {
+      const std::wstring name = data.cFileName;
+      if (name == L"." || name == L"..") continue;
+      const std::wstring full = path + L"\\" + name;
+      if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+        RemoveTree(full);
+      } else {
+        ::SetFileAttributesW(full.c_str(), FILE_ATTRIBUTE_NORMAL);
+        ::DeleteFileW(full.c_str());
+      }
+    } while (::FindNextFileW(find, &data));
+    ::FindClose(find);
+  }
+  ::RemoveDirectoryW(path.c_str());
+}
+
+std::string Flag(BOOL b) { return b ? "1" : "0"; }
+
+}  // namespace
+
+ScopedFolder::ScopedFolder() {
+  static std::atomic<int> counter{0};
+  wchar_t temp[MAX_PATH];
+  ::GetTempPathW(MAX_PATH, temp);
+  std::wstring base = temp;
+  if (!base.empty() && base.back() == L'\\') base.pop_back();
+  for (int i = 0; i < 1000; ++i) {
+    const std::wstring candidate =
+        base + L"\\hkbh" + std::to_wstring(::GetCurrentProcessId()) + L"_" + std::to_wstring(counter++);
+    if (::CreateDirectoryW(candidate.c_str(), nullptr)) {
+      m_path = candidate;
+      return;
+    }
+  }
+}
+
+ScopedFolder::~ScopedFolder() {
+  if (!m_path.empty()) RemoveTree(m_path);
+}
+
+std::vector<std::wstring> ScopedFolder::files() const {
+  std::vector<std::wstring> out;
+  WIN32_FIND_DATAW data;
+  HANDLE find = ::FindFirstFileW((m_path + L"\\*").c_str(), &data);
+  if (find == INVALID_HANDLE_VALUE) return out;
+  do {
+    if (!(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) out.push_back(data.cFileName);
+  } while (::FindNextFileW(find, &data));
+  ::FindClose(find);
+  std::sort(out.begin(), out.end());
+  return out;
+}
+
+bool MakeFolders(const std::wstring& path) {
+  const int rc = ::SHCreateDirectoryExW(nullptr, path.c_str(), nullptr);
+  return rc == ERROR_SUCCESS || rc == ERROR_ALREADY_EXISTS;
+}
+
+std::string Utf8(const std::wstring& s) { return hkbtest::Narrow(s); }
+
+std::vector<std::string> Dump(const CHkbhAppNameList& list) {
+  std::vector<std::string> out;
+  auto hold = list.LockShared();
+  for (const auto& p : list.Packages()) {
+    const HkbhVersion& v = p->Version();
+    out.push_back("P " + Utf8(p->PackageFamilyName()) + " " + Utf8(hkbh::FormatVersionText(v)) +
+                  " reserve=" + Flag(p->NeedReserve()) + " installed=" + Flag(p->IsInstalled()));
+    for (const auto& a : p->Apps()) {
+      out.push_back("  A [" + Utf8(a->DisplayName()) + "] [" + Utf8(a->ShortName()) + "] [" +
+                    Utf8(a->RubyDisplayName()) + "] [" + Utf8(a->RubyShortName()) + "]");
+    }
+  }
+  for (const auto& d : list.DesktopApps()) {
+    out.push_back("D [" + Utf8(d->DisplayName()) + "] [" + Utf8(d->LnkFileName()) + "] [" +
+                  Utf8(d->LocalizeName()) + "] [" + Utf8(d->RubyDisplayName()) +
+                  "] reserve=" + Flag(d->NeedReserve()) + " installed=" + Flag(d->IsInstalled()) +
+                  " dual=" + Flag(d->IsDualMode()));
+  }
+  return out;
+}
+
+HRESULT LoadText(CHkbhAppNameList& list, const ScopedFolder& folder, const std::string& text) {
+  const std::wstring path = folder.file(L"load.xml");
+  if (!hkbtest::WriteFileBytes(path, text)) return E_UNEXPECTED;
+  return list.Load(path.c_str());
+}
+
+std::string WithoutBom(const std::string& bytes) {
+  if (bytes.rfind("\xEF\xBB\xBF", 0) == 0) return bytes.substr(3);
+  return bytes;
+}
+
+DWORD RunProgram(const std::wstring& exe, const std::wstring& arguments, DWORD timeout_ms) {
+  std::wstring command = L"\"" + exe + L"\" " + arguments;
+  STARTUPINFOW si = {};
+  si.cb = sizeof si;
+  PROCESS_INFORMATION pi = {};
+  if (!::CreateProcessW(exe.c_str(), command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi))
+    return ~0u;
+  hkb::UniqueHandle process(pi.hProcess);
+  hkb::UniqueHandle thread(pi.hThread);
+  if (::WaitForSingleObject(process.get(), timeout_ms) != WAIT_OBJECT_0) {
+    ::TerminateProcess(process.get(), 1);
+    return ~0u;
+  }
+  DWORD code = ~0u;
+  ::GetExitCodeProcess(process.get(), &code);
+  return code;
+}
+
+}  // namespace hkbhtest
