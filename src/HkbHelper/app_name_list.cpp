@@ -31,6 +31,12 @@ constexpr wchar_t kListReadDesktop[] = L"CHkbhAppNameList::ReadDesktopApps";
 constexpr wchar_t kListAddPackage[] = L"CHkbhAppNameList::AddMetroPackage";
 constexpr wchar_t kListAddDesktop[] = L"CHkbhAppNameList::AddDesktopApp";
 constexpr wchar_t kListExclude[] = L"CHkbhAppNameList::GetExcludeAppNameList";
+constexpr wchar_t kListIsInDesktop[] = L"CHkbhAppNameList::IsInDesktopAppList";
+constexpr wchar_t kListGetPackage[] = L"CHkbhAppNameList::GetPackage";
+constexpr wchar_t kListClear[] = L"CHkbhAppNameList::Clear";
+constexpr wchar_t kPackageIsThis[] = L"CHkbhPackage::IsThisPackage";
+constexpr wchar_t kPackageDeleteApps[] = L"CHkbhPackage::DeleteAllApp";
+constexpr wchar_t kDesktopSame[] = L"CHkbhDesktopApp::IsSameShortcut";
 
 const wchar_t* Text(const wchar_t* s) { return s ? s : L"(null)"; }
 
@@ -350,8 +356,10 @@ HRESULT CHkbhDesktopApp::FromXmlNode(IXmlReader* reader, CHkbhDesktopApp** app) 
 }
 
 BOOL CHkbhDesktopApp::IsSameShortcut(const wchar_t* path) const {
-  if (path == nullptr) return FALSE;
-  return hkbh::EqualsNoCase(m_LnkFileName, path) ? TRUE : FALSE;
+  WriteLog("%S(%S) IN\r\n", kDesktopSame, Text(path));
+  const BOOL same = (path != nullptr && hkbh::EqualsNoCase(m_LnkFileName, path)) ? TRUE : FALSE;
+  WriteLog("%S OUT(%d)\r\n", kDesktopSame, same);
+  return same;
 }
 
 // ===========================================================================
@@ -454,18 +462,28 @@ HRESULT CHkbhPackage::ToXmlNode(IXmlWriter* writer) {
 }
 
 BOOL CHkbhPackage::IsThisPackage(const wchar_t* familyName) const {
-  if (familyName == nullptr || m_PackageFamilyName.empty()) return FALSE;
-  return m_PackageFamilyName == familyName ? TRUE : FALSE;
+  WriteLog("%S(%S) IN\r\n", kPackageIsThis, Text(familyName));
+  const BOOL same =
+      (familyName != nullptr && !m_PackageFamilyName.empty() && m_PackageFamilyName == familyName) ? TRUE
+                                                                                                   : FALSE;
+  WriteLog("%S OUT(%d)\r\n", kPackageIsThis, same);
+  return same;
 }
 
 HRESULT CHkbhPackage::AddApplication(std::unique_ptr<CHkbhMetroApp> app) {
-  if (!app) return E_POINTER;
-  try {
-    m_Apps.push_back(std::move(app));
-  } catch (const std::bad_alloc&) {
-    return E_OUTOFMEMORY;
+  WriteLog("%S IN\r\n", kPackageAddApp);
+  HRESULT hr = S_OK;
+  if (!app) {
+    hr = E_POINTER;
+  } else {
+    try {
+      m_Apps.push_back(std::move(app));
+    } catch (const std::bad_alloc&) {
+      hr = E_OUTOFMEMORY;
+    }
   }
-  return S_OK;
+  WriteLog("%S OUT(0x%08X)\r\n", kPackageAddApp, static_cast<unsigned>(hr));
+  return hr;
 }
 
 HRESULT CHkbhPackage::AddApplication(const wchar_t* displayName, const wchar_t* shortName) {
@@ -481,7 +499,11 @@ HRESULT CHkbhPackage::AddApplication(const wchar_t* displayName, const wchar_t* 
   return hr;
 }
 
-void CHkbhPackage::DeleteAllApp() { m_Apps.clear(); }
+void CHkbhPackage::DeleteAllApp() {
+  WriteLog("%S IN\r\n", kPackageDeleteApps);
+  m_Apps.clear();
+  WriteLog("%S OUT\r\n", kPackageDeleteApps);
+}
 
 void CHkbhPackage::AddAppNameToExcludeList(const wchar_t* keyword, HkbhExcludeList* list, BOOL* exact) {
   WriteLog("%S(%S) IN\r\n", kPackageExclude, m_PackageFamilyName.c_str());
@@ -653,14 +675,20 @@ HRESULT CHkbhAppNameList::ReadDesktopApps(IXmlReader* reader) {
 }
 
 HRESULT CHkbhAppNameList::AddMetroPackage(std::unique_ptr<CHkbhPackage> package) {
-  if (!package) return E_POINTER;
-  try {
-    std::lock_guard<CHkbhListLock> hold(m_lock);
-    m_Packages.push_back(std::move(package));
-  } catch (const std::bad_alloc&) {
-    return E_OUTOFMEMORY;
+  WriteLog("%S IN\r\n", kListAddPackage);
+  HRESULT hr = S_OK;
+  if (!package) {
+    hr = E_POINTER;
+  } else {
+    try {
+      std::lock_guard<CHkbhListLock> hold(m_lock);
+      m_Packages.push_back(std::move(package));
+    } catch (const std::bad_alloc&) {
+      hr = E_OUTOFMEMORY;
+    }
   }
-  return S_OK;
+  WriteLog("%S OUT(0x%08X)\r\n", kListAddPackage, static_cast<unsigned>(hr));
+  return hr;
 }
 
 HRESULT CHkbhAppNameList::AddMetroPackage(const HkbhPackageIdentity& identity) {
@@ -747,14 +775,20 @@ HRESULT CHkbhAppNameList::AddDesktopApp(const wchar_t* displayName, const wchar_
 }
 
 HRESULT CHkbhAppNameList::AddDesktopApp(std::unique_ptr<CHkbhDesktopApp> app) {
-  if (!app) return E_POINTER;
-  try {
-    std::lock_guard<CHkbhListLock> hold(m_lock);
-    m_DesktopApps.push_back(std::move(app));
-  } catch (const std::bad_alloc&) {
-    return E_OUTOFMEMORY;
+  WriteLog("%S IN\r\n", kListAddDesktop);
+  HRESULT hr = S_OK;
+  if (!app) {
+    hr = E_POINTER;
+  } else {
+    try {
+      std::lock_guard<CHkbhListLock> hold(m_lock);
+      m_DesktopApps.push_back(std::move(app));
+    } catch (const std::bad_alloc&) {
+      hr = E_OUTOFMEMORY;
+    }
   }
-  return S_OK;
+  WriteLog("%S OUT(0x%08X)\r\n", kListAddDesktop, static_cast<unsigned>(hr));
+  return hr;
 }
 
 BOOL CHkbhAppNameList::FindDesktopApp(const wchar_t* lnkFileName) const {
@@ -766,8 +800,11 @@ BOOL CHkbhAppNameList::FindDesktopApp(const wchar_t* lnkFileName) const {
 }
 
 BOOL CHkbhAppNameList::IsInDesktopAppList(const wchar_t* lnkFileName) const {
+  WriteLog("%S(%S) IN\r\n", kListIsInDesktop, Text(lnkFileName));
   std::shared_lock<CHkbhListLock> hold(m_lock);
-  return FindDesktopApp(lnkFileName);
+  const BOOL found = FindDesktopApp(lnkFileName);
+  WriteLog("%S OUT(%d)\r\n", kListIsInDesktop, found);
+  return found;
 }
 
 CHkbhPackage* CHkbhAppNameList::FindPackage(const wchar_t* familyName) const {
@@ -779,14 +816,19 @@ CHkbhPackage* CHkbhAppNameList::FindPackage(const wchar_t* familyName) const {
 }
 
 CHkbhPackage* CHkbhAppNameList::GetPackage(const wchar_t* familyName) const {
+  WriteLog("%S(%S) IN\r\n", kListGetPackage, Text(familyName));
   std::shared_lock<CHkbhListLock> hold(m_lock);
-  return FindPackage(familyName);
+  CHkbhPackage* found = FindPackage(familyName);
+  WriteLog("%S OUT(%d)\r\n", kListGetPackage, found != nullptr ? 1 : 0);
+  return found;
 }
 
 void CHkbhAppNameList::Clear() {
+  WriteLog("%S IN\r\n", kListClear);
   std::lock_guard<CHkbhListLock> hold(m_lock);
   m_Packages.clear();
   m_DesktopApps.clear();
+  WriteLog("%S OUT\r\n", kListClear);
 }
 
 HRESULT CHkbhAppNameList::GetExcludeAppNameList(const wchar_t* keyword, HkbhExcludeList* list,

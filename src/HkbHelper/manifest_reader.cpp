@@ -202,8 +202,7 @@ HRESULT CHkbhManifestReader::IsCanGetAppNameFromManifest(const wchar_t* manifest
   } catch (...) {
     hr = E_FAIL;
   }
-  WriteLog("%S OUT(0x%08X) ok(%d)\r\n", kCheck, static_cast<unsigned>(hr), *ok);
-  return hr;
+  return Out(kCheck, hr);
 }
 
 HRESULT CHkbhManifestReader::GetAppNameUsingAPI(const wchar_t* manifestPath, CHkbhPackage* package) {

@@ -112,6 +112,22 @@ TEST(CatalogueSave, RoundTripKeepsEveryWrittenRecord) {
   EXPECT_EQ(hkbtest::ReadFileBytes(second), hkbtest::ReadFileBytes(first));
 }
 
+TEST(CatalogueSave, MarkupCharactersInNamesSurviveTheRoundTrip) {
+  const std::wstring awkward = L"a & b <c> \"d\" 'e' &amp; f ]]> &#x41;";
+  CHkbhAppNameList list;
+  auto package = std::make_unique<CHkbhPackage>(L"Fam&<\">", L"", L"", HkbhVersion{}, FALSE, TRUE);
+  package->AddApplication(std::make_unique<CHkbhMetroApp>(awkward, awkward, awkward, awkward));
+  list.AddMetroPackage(std::move(package));
+  list.AddDesktopApp(
+      std::make_unique<CHkbhDesktopApp>(awkward, L"C:\\a&b\\<c>.lnk", awkward, awkward, FALSE, TRUE, FALSE));
+  ScopedFolder folder;
+  const std::wstring path = folder.file(L"AppNameList.xml");
+  ASSERT_EQ(list.Save(path.c_str()), S_OK);
+  CHkbhAppNameList loaded;
+  ASSERT_EQ(loaded.Load(path.c_str()), S_OK) << hkbtest::ReadFileBytes(path);
+  EXPECT_EQ(Dump(loaded), Dump(list));
+}
+
 TEST(CatalogueSave, ArgumentErrors) {
   CHkbhAppNameList list;
   EXPECT_EQ(list.Save(nullptr), E_POINTER);
