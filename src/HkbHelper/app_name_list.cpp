@@ -52,12 +52,6 @@ HRESULT ToResult(const hkbh::ExcludeOutcome& outcome) {
   return *outcome.last_add == hkbh::AddResult::Added ? S_OK : S_FALSE;
 }
 
-// "Path\AppxManifest.xml" in 260 units; FALSE when it does not fit.
-BOOL BuildManifestPath(const std::wstring& folder, wchar_t (&out)[kHkbhPathChars]) {
-  const int n = std::swprintf(out, kHkbhPathChars, L"%ls\\%ls", folder.c_str(), L"AppxManifest.xml");
-  return n >= 0 && static_cast<size_t>(n) < kHkbhPathChars;
-}
-
 HRESULT WriteAttribute(IXmlWriter* writer, const wchar_t* name, const wchar_t* value) {
   return HkbhWriteAttribute(writer, name, value);
 }
@@ -704,7 +698,8 @@ HRESULT CHkbhAppNameList::AddMetroPackage(const HkbhPackageIdentity& identity) {
         WriteLog("%S OUT(installed location: 0x%08X)\r\n", kListAddPackage, static_cast<unsigned>(got));
         return E_FAIL;
       }
-      return BuildManifestPath(folder, manifest) ? S_OK : HRESULT_FROM_WIN32(ERROR_FILENAME_EXCED_RANGE);
+      return HkbhBuildManifestPath(folder.c_str(), manifest) ? S_OK
+                                                             : HRESULT_FROM_WIN32(ERROR_FILENAME_EXCED_RANGE);
     };
 
     CHkbhPackage* record = GetPackage(identity.FamilyName.c_str());

@@ -14,6 +14,12 @@
 
 HkbhLoadIndirectStringFn s_pfnLoadIndirectString = &::SHLoadIndirectString;
 
+BOOL HkbhBuildManifestPath(const wchar_t* installedPath, wchar_t (&out)[kHkbhPathChars]) {
+  if (installedPath == nullptr) return FALSE;
+  const int n = std::swprintf(out, kHkbhPathChars, L"%ls\\%ls", installedPath, L"AppxManifest.xml");
+  return n >= 0 && static_cast<size_t>(n) < kHkbhPathChars;
+}
+
 namespace {
 
 constexpr wchar_t kAddApps[] = L"CHkbhManifestReader::AddAppsToPackage";

@@ -9,7 +9,13 @@
 
 #include <string>
 
+#include "hkbh_log.h"
+
 class CHkbhPackage;
+
+// The manifest of a package installed in `installedPath`: the folder, "\" and
+// "AppxManifest.xml", in 260 units. FALSE when it does not fit.
+BOOL HkbhBuildManifestPath(const wchar_t* installedPath, wchar_t (&out)[kHkbhPathChars]);
 
 // Units of a resolved name, terminator included.
 inline constexpr UINT kHkbhResolvedChars = 256;

@@ -549,6 +549,20 @@ TEST_F(PlatformPackages, ChangedPackageIsRereadOnlyWhenEveryNameIsText) {
                            "  A [notes two] [n2] [] []"}));
 }
 
+TEST_F(PlatformPackages, AManifestPathBeyond260UnitsIsNotOpened) {
+  HkbhPackageIdentity id = Identity({1, 0, 0, 0});
+  id.InstalledPath = [](std::wstring& path) {
+    path = L"C:\\" + std::wstring(240, L'p');  // with "\\AppxManifest.xml" beyond 259 units
+    return S_OK;
+  };
+  EXPECT_EQ(m_list.AddMetroPackage(id), S_OK);
+  EXPECT_EQ(Dump(), Lines{"P Example.Notes_1a2b3c4d5e6f7 1.0.0.0 reserve=0 installed=1"});
+  wchar_t path[kHkbhPathChars];
+  EXPECT_FALSE(HkbhBuildManifestPath((L"C:\\" + std::wstring(240, L'p')).c_str(), path));
+  ASSERT_TRUE(HkbhBuildManifestPath(L"C:\\Program Files\\WindowsApps\\Pkg", path));
+  EXPECT_EQ(std::wstring(path), L"C:\\Program Files\\WindowsApps\\Pkg\\AppxManifest.xml");
+}
+
 TEST_F(PlatformPackages, AnInstallFolderThatCannotBeHadAddsNothing) {
   HkbhPackageIdentity id = Identity({1, 0, 0, 0});
   id.InstalledPath = [](std::wstring&) { return E_ACCESSDENIED; };
