@@ -63,22 +63,22 @@ int FormatEntry(char* out, size_t size, const char* format, va_list args) {
     }
     // %[flags][width][.precision][length]conversion, with '*' taken from the
     // arguments and written into the piece's own format as a number.
-    std::string spec = "%";
+    std::string conv = "%";
     ++p;
-    while (*p && std::strchr("-+ #0", *p)) spec.push_back(*p++);
+    while (*p && std::strchr("-+ #0", *p)) conv.push_back(*p++);
     if (*p == '*') {
-      spec += std::to_string(va_arg(args, int));
+      conv += std::to_string(va_arg(args, int));
       ++p;
     } else {
-      while (*p >= '0' && *p <= '9') spec.push_back(*p++);
+      while (*p >= '0' && *p <= '9') conv.push_back(*p++);
     }
     if (*p == '.') {
-      spec.push_back(*p++);
+      conv.push_back(*p++);
       if (*p == '*') {
-        spec += std::to_string(va_arg(args, int));
+        conv += std::to_string(va_arg(args, int));
         ++p;
       } else {
-        while (*p >= '0' && *p <= '9') spec.push_back(*p++);
+        while (*p >= '0' && *p <= '9') conv.push_back(*p++);
       }
     }
     enum { kInt, kLong, kLongLong, kSize, kLongDouble } length = kInt;
@@ -113,42 +113,42 @@ int FormatEntry(char* out, size_t size, const char* format, va_list args) {
           const wchar_t* ws = va_arg(args, const wchar_t*);
           if (ws == nullptr) ws = L"(null)";
           const std::string narrow = ToCodePage(ws, -1);
-          if (spec == "%") {
+          if (conv == "%") {
             text += narrow;
             continue;
           }
-          n = std::snprintf(piece, sizeof piece, (spec + "s").c_str(), narrow.c_str());
+          n = std::snprintf(piece, sizeof piece, (conv + "s").c_str(), narrow.c_str());
         } else {
           const char* s = va_arg(args, const char*);
-          if (spec == "%") {
+          if (conv == "%") {
             text += s ? s : "(null)";
             continue;
           }
-          n = std::snprintf(piece, sizeof piece, (spec + "s").c_str(), s ? s : "(null)");
+          n = std::snprintf(piece, sizeof piece, (conv + "s").c_str(), s ? s : "(null)");
         }
         break;
       case 'c':
         if (wide) {
           const wchar_t wc = static_cast<wchar_t>(va_arg(args, int));
-          n = std::snprintf(piece, sizeof piece, (spec + "s").c_str(), ToCodePage(&wc, 1).c_str());
+          n = std::snprintf(piece, sizeof piece, (conv + "s").c_str(), ToCodePage(&wc, 1).c_str());
         } else {
-          n = std::snprintf(piece, sizeof piece, (spec + "c").c_str(), va_arg(args, int));
+          n = std::snprintf(piece, sizeof piece, (conv + "c").c_str(), va_arg(args, int));
         }
         break;
       case 'd':
       case 'i':
         switch (length) {
           case kLong:
-            n = std::snprintf(piece, sizeof piece, (spec + "ld").c_str(), va_arg(args, long));
+            n = std::snprintf(piece, sizeof piece, (conv + "ld").c_str(), va_arg(args, long));
             break;
           case kLongLong:
-            n = std::snprintf(piece, sizeof piece, (spec + "lld").c_str(), va_arg(args, long long));
+            n = std::snprintf(piece, sizeof piece, (conv + "lld").c_str(), va_arg(args, long long));
             break;
           case kSize:
-            n = std::snprintf(piece, sizeof piece, (spec + "lld").c_str(),
+            n = std::snprintf(piece, sizeof piece, (conv + "lld").c_str(),
                               static_cast<long long>(va_arg(args, ptrdiff_t)));
             break;
-          default: n = std::snprintf(piece, sizeof piece, (spec + "d").c_str(), va_arg(args, int)); break;
+          default: n = std::snprintf(piece, sizeof piece, (conv + "d").c_str(), va_arg(args, int)); break;
         }
         break;
       case 'u':
@@ -158,23 +158,23 @@ int FormatEntry(char* out, size_t size, const char* format, va_list args) {
         const std::string tail(1, conversion);
         switch (length) {
           case kLong:
-            n = std::snprintf(piece, sizeof piece, (spec + "l" + tail).c_str(), va_arg(args, unsigned long));
+            n = std::snprintf(piece, sizeof piece, (conv + "l" + tail).c_str(), va_arg(args, unsigned long));
             break;
           case kLongLong:
-            n = std::snprintf(piece, sizeof piece, (spec + "ll" + tail).c_str(),
+            n = std::snprintf(piece, sizeof piece, (conv + "ll" + tail).c_str(),
                               va_arg(args, unsigned long long));
             break;
           case kSize:
-            n = std::snprintf(piece, sizeof piece, (spec + "ll" + tail).c_str(),
+            n = std::snprintf(piece, sizeof piece, (conv + "ll" + tail).c_str(),
                               static_cast<unsigned long long>(va_arg(args, size_t)));
             break;
           default:
-            n = std::snprintf(piece, sizeof piece, (spec + tail).c_str(), va_arg(args, unsigned));
+            n = std::snprintf(piece, sizeof piece, (conv + tail).c_str(), va_arg(args, unsigned));
             break;
         }
         break;
       }
-      case 'p': n = std::snprintf(piece, sizeof piece, (spec + "p").c_str(), va_arg(args, void*)); break;
+      case 'p': n = std::snprintf(piece, sizeof piece, (conv + "p").c_str(), va_arg(args, void*)); break;
       case 'e':
       case 'E':
       case 'f':
@@ -185,9 +185,9 @@ int FormatEntry(char* out, size_t size, const char* format, va_list args) {
       case 'A': {
         const std::string tail(1, conversion);
         if (length == kLongDouble)
-          n = std::snprintf(piece, sizeof piece, (spec + "L" + tail).c_str(), va_arg(args, long double));
+          n = std::snprintf(piece, sizeof piece, (conv + "L" + tail).c_str(), va_arg(args, long double));
         else
-          n = std::snprintf(piece, sizeof piece, (spec + tail).c_str(), va_arg(args, double));
+          n = std::snprintf(piece, sizeof piece, (conv + tail).c_str(), va_arg(args, double));
         break;
       }
       default: return -1;  // "%n" and anything unknown
