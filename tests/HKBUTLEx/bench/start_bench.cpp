@@ -1,7 +1,10 @@
 // Start-up of the launcher: from the start of "HKBUTLEx.exe /HUB" to its call
 // into the application activation manager (the stand-in sets an event), against
-// the start and end of an empty GUI program, both measured in the same run,
-// alternately. No HkbHelper.dll or DSPMODE.dll in the product folder. Run by hand:
+// the start and end of an empty GUI program, all measured in the same run,
+// alternately. A second reference is the empty program that only enters and
+// leaves a single-threaded COM apartment, which every activation needs (under
+// Wine this creates the apartment's window and so loads the display driver).
+// No HkbHelper.dll or DSPMODE.dll in the product folder. Run by hand:
 //   scripts/winrun 64 --tree=build/win64 --dist=dist build/win64/bench/hkbutlex_start_bench.exe [runs]
 #include <windows.h>
 
@@ -56,18 +59,25 @@ int main(int argc, char** argv) {
   if (hkbtest::FileExists(product + L"HkbHelper.dll") || hkbtest::FileExists(product + L"DSPMODE.dll"))
     std::printf("note: the product folder holds HkbHelper.dll or DSPMODE.dll\n");
 
-  std::vector<double> toActivation, emptyRun;
+  // Start to end of the empty program, with the given arguments.
+  const auto runEmpty = [&](const wchar_t* arguments) {
+    const double t0 = Now();
+    hkb::UniqueHandle p(Start(empty, arguments));
+    if (!p || ::WaitForSingleObject(p.get(), 60000) != WAIT_OBJECT_0) return -1.0;
+    return Now() - t0;
+  };
+
+  std::vector<double> toActivation, emptyRun, comRun;
   for (int i = 0; i < runs + 1; ++i) {
-    double t0 = Now();
-    hkb::UniqueHandle p(Start(empty, L""));
-    if (!p || ::WaitForSingleObject(p.get(), 60000) != WAIT_OBJECT_0) {
+    const double e = runEmpty(L"");
+    const double c = runEmpty(L"/com");
+    if (e < 0 || c < 0) {
       std::printf("the empty program did not run\n");
       return 1;
     }
-    const double e = Now() - t0;
 
     ::ResetEvent(activated.get());
-    t0 = Now();
+    const double t0 = Now();
     hkb::UniqueHandle l(Start(launcher, L"/HUB"));
     if (!l || ::WaitForSingleObject(activated.get(), 60000) != WAIT_OBJECT_0) {
       std::printf("the launcher did not activate\n");
@@ -77,13 +87,18 @@ int main(int argc, char** argv) {
     ::WaitForSingleObject(l.get(), 60000);
     if (i == 0) continue;  // the first pair warms the caches
     emptyRun.push_back(e);
+    comRun.push_back(c);
     toActivation.push_back(a);
   }
   const double base = Median(emptyRun);
+  const double com = Median(comRun);
   const double start = Median(toActivation);
-  std::printf("%-46s %10s %8s\n", "median of runs", "ms", "ratio");
-  std::printf("%-46s %10.1f %8s\n", "baseline: empty GUI program, start to end", base, "1.00");
-  std::printf("%-46s %10.1f %8.2f\n", "HKBUTLEx /HUB, start to activation", start, start / base);
+  std::printf("%-52s %10s %8s %8s\n", "median of runs", "ms", "ratio", "to COM");
+  std::printf("%-52s %10.1f %8s %8s\n", "baseline: empty GUI program, start to end", base, "1.00", "");
+  std::printf("%-52s %10.1f %8.2f %8s\n", "empty GUI program entering an STA, start to end", com, com / base,
+              "1.00");
+  std::printf("%-52s %10.1f %8.2f %8.2f\n", "HKBUTLEx /HUB, start to activation", start, start / base,
+              start / com);
   std::printf("activations recorded: %zu (runs: %d)\n", activation.Activations().size(), runs + 1);
   return 0;
 }

@@ -262,6 +262,21 @@ TEST_F(Dispatch, FailingActivationIsIgnoredAndShowsNothing) {
   EXPECT_TRUE(LauncherWindows(L"").empty());
 }
 
+TEST_F(Dispatch, LibrariesWithoutTheirExportsCountAsAbsent) {
+  // Each stand-in put in the other's place: the files load, the exports are missing.
+  hkbtest::ScopedFileCopy helper(hkbtest::StandinFile(L"hkbutlex\\DSPMODE.dll"),
+                                 ProductFolder() + L"\\HkbHelper.dll");
+  hkbtest::ScopedFileCopy dspmode(hkbtest::StandinFile(L"hkbutlex\\HkbHelper.dll"),
+                                  ProductFolder() + L"\\DSPMODE.dll");
+  hkbtest::StandinScope helperRecords(L"hkbhelper", "installed=0\n");
+  hkbtest::StandinScope dspmodeRecords(L"dspmode", "mode=2\n");
+  ASSERT_TRUE(helper.ok() && dspmode.ok() && helperRecords.ok() && dspmodeRecords.ok());
+  Run(L"/POWER");
+  EXPECT_EQ(activation.Activations(), std::vector<Activation>{Activated(kDefaultTarget, kPower)});
+  EXPECT_TRUE(helperRecords.Records().empty());
+  EXPECT_TRUE(dspmodeRecords.Records().empty());
+}
+
 TEST(DispatchWithoutActivationManager, EndsQuietlyWhenTheClassIsMissing) {
   // Nothing registered under the class id (Wine has no such class).
   ASSERT_FALSE(hkbtest::KeyExists(HKEY_LOCAL_MACHINE, hkbtest::ActivationManagerStandin::kClassKey));

@@ -67,6 +67,8 @@ const TitleCase kTitleCases[] = {
     {"empty user's name: the default", L"", L"Calculator", L"Calculator"},
     {"no user's name: the default", std::nullopt, L"Calculator", L"Calculator"},
     {"neither: empty brackets", std::nullopt, std::nullopt, L""},
+    // More than the 4096 bytes the name is read into: unreadable, the default.
+    {"user's name too long to read", std::wstring(3000, L'x'), L"Calculator", L"Calculator"},
 };
 
 TEST_F(FailureBox, NamesTheAppFromTheButtonsDisplayTitle) {
@@ -129,7 +131,11 @@ TEST_F(FailureBox, TooWideNamesAreShortenedAtTheEnd) {
       EXPECT_EQ(c.title.compare(0, kept.size(), kept), 0) << "not a beginning of the name";
       EXPECT_LT(kept.size(), c.title.size());
       EXPECT_NE(kept.back(), L' ');
-      if (c.title == longName) hkbtest::SaveScreenshot(L"hkbutlex_messagebox_long.bmp");
+      if (c.title == longName) {
+        EXPECT_TRUE(WaitFor([&] { return ::GetForegroundWindow() == box; }, 30s));
+        hkbtest::PumpFor(300ms);  // let it paint
+        EXPECT_TRUE(hkbtest::SaveScreenshot(L"hkbutlex_messagebox_long.bmp"));
+      }
     }
     EXPECT_EQ(text, Expected(shown));
     CloseWithOk(box, l);
