@@ -183,6 +183,9 @@ TEST_F(Prompt, SecondStartRaisesTheFirstAndShowsNoSecond) {
   Launcher first(L"");
   const HWND prompt = WaitForLauncherWindow(kPromptTitle);
   ASSERT_NE(prompt, nullptr);
+  // The dialog's start and its first tick asked for the display mode; that
+  // tick brought the prompt forward and ended the timer.
+  ASSERT_TRUE(WaitFor([&] { return dspmode.Count(L"DSPMODE_GetDisplayMode") >= 2; }, 30s));
   ASSERT_TRUE(WaitFor([&] { return IsForeground(prompt); }, 30s))
       << "the first tick did not bring it forward";
 
@@ -203,6 +206,9 @@ TEST_F(Prompt, SecondStartRaisesTheFirstAndShowsNoSecond) {
   }
 
   ASSERT_TRUE(holder.Take());
+  hkbtest::PumpFor(300ms);  // three periods: no tick of the first prompt takes it back
+  ASSERT_TRUE(IsForeground(holder.hwnd()));
+  EXPECT_EQ(dspmode.Count(L"DSPMODE_GetDisplayMode"), 2u) << "the timer still runs";
   Launcher second(L"");
   ASSERT_TRUE(second.WaitForExit()) << "the second start did not end";
   EXPECT_TRUE(first.Running());
