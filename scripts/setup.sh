@@ -14,7 +14,7 @@ PKGS=(
   wine wine64 wine32:i386
   xvfb xauth x11-utils imagemagick fonts-noto-cjk
   cmake ninja-build googletest libbenchmark-dev
-  clang libclang-rt-14-dev clang-format libxml2-utils
+  clang libclang-rt-14-dev clang-format libxml2-utils python3
   wixl msitools
 )
 # Named with the fallback install so that both architectures of this shared

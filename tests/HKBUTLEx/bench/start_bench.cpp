@@ -1,0 +1,104 @@
+// Start-up of the launcher: from the start of "HKBUTLEx.exe /HUB" to its call
+// into the application activation manager (the stand-in sets an event), against
+// the start and end of an empty GUI program, all measured in the same run,
+// alternately. A second reference is the empty program that only enters and
+// leaves a single-threaded COM apartment, which every activation needs (under
+// Wine this creates the apartment's window and so loads the display driver).
+// No HkbHelper.dll or DSPMODE.dll in the product folder. Run by hand:
+//   scripts/winrun 64 --tree=build/win64 --dist=dist build/win64/bench/hkbutlex_start_bench.exe [runs]
+#include <windows.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "hkbtest/harness.h"
+#include "hkbtest/standin_scope.h"
+
+namespace {
+
+double Now() {
+  LARGE_INTEGER f, c;
+  ::QueryPerformanceFrequency(&f);
+  ::QueryPerformanceCounter(&c);
+  return static_cast<double>(c.QuadPart) * 1000.0 / static_cast<double>(f.QuadPart);
+}
+
+HANDLE Start(const std::wstring& program, const std::wstring& arguments) {
+  std::wstring line = L"\"" + program + L"\" " + arguments;
+  STARTUPINFOW si = {};
+  si.cb = sizeof si;
+  PROCESS_INFORMATION pi = {};
+  if (!::CreateProcessW(program.c_str(), line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi))
+    return nullptr;
+  ::CloseHandle(pi.hThread);
+  return pi.hProcess;
+}
+
+double Median(std::vector<double> v) {
+  std::sort(v.begin(), v.end());
+  return v[v.size() / 2];
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const int runs = argc > 1 ? std::atoi(argv[1]) : 30;
+  hkbtest::ActivationManagerStandin activation;
+  if (!activation.ok()) {
+    std::printf("could not register the activation manager stand-in\n");
+    return 1;
+  }
+  const hkb::UniqueHandle activated(
+      ::CreateEventW(nullptr, FALSE, FALSE, L"HkbTest.AppActivation.Activated"));
+  const std::wstring launcher = hkbtest::DistFile(L"Program Files\\ZEVHKB\\HKBUTLEx.exe");
+  const std::wstring empty = hkbtest::StandinFile(L"hkbutlex\\empty_gui.exe");
+  const std::wstring product = hkbtest::ProgramFiles() + L"\\ZEVHKB\\";
+  if (hkbtest::FileExists(product + L"HkbHelper.dll") || hkbtest::FileExists(product + L"DSPMODE.dll"))
+    std::printf("note: the product folder holds HkbHelper.dll or DSPMODE.dll\n");
+
+  // Start to end of the empty program, with the given arguments.
+  const auto runEmpty = [&](const wchar_t* arguments) {
+    const double t0 = Now();
+    hkb::UniqueHandle p(Start(empty, arguments));
+    if (!p || ::WaitForSingleObject(p.get(), 60000) != WAIT_OBJECT_0) return -1.0;
+    return Now() - t0;
+  };
+
+  std::vector<double> toActivation, emptyRun, comRun;
+  for (int i = 0; i < runs + 1; ++i) {
+    const double e = runEmpty(L"");
+    const double c = runEmpty(L"/com");
+    if (e < 0 || c < 0) {
+      std::printf("the empty program did not run\n");
+      return 1;
+    }
+
+    ::ResetEvent(activated.get());
+    const double t0 = Now();
+    hkb::UniqueHandle l(Start(launcher, L"/HUB"));
+    if (!l || ::WaitForSingleObject(activated.get(), 60000) != WAIT_OBJECT_0) {
+      std::printf("the launcher did not activate\n");
+      return 1;
+    }
+    const double a = Now() - t0;
+    ::WaitForSingleObject(l.get(), 60000);
+    if (i == 0) continue;  // the first pair warms the caches
+    emptyRun.push_back(e);
+    comRun.push_back(c);
+    toActivation.push_back(a);
+  }
+  const double base = Median(emptyRun);
+  const double com = Median(comRun);
+  const double start = Median(toActivation);
+  std::printf("%-52s %10s %8s %8s\n", "median of runs", "ms", "ratio", "to COM");
+  std::printf("%-52s %10.1f %8s %8s\n", "baseline: empty GUI program, start to end", base, "1.00", "");
+  std::printf("%-52s %10.1f %8.2f %8s\n", "empty GUI program entering an STA, start to end", com, com / base,
+              "1.00");
+  std::printf("%-52s %10.1f %8.2f %8.2f\n", "HKBUTLEx /HUB, start to activation", start, start / base,
+              start / com);
+  std::printf("activations recorded: %zu (runs: %d)\n", activation.Activations().size(), runs + 1);
+  return 0;
+}

@@ -1,0 +1,139 @@
+// Stand-in for the system's application activation manager: an in-process
+// COM server registered (for a test's scope) under the real class id. Every
+// call is recorded under the stand-in name "appactivation":
+//   ActivateApplication <AUMID> <arguments or null> <options, decimal>
+//   ActivateForFile / ActivateForProtocol <AUMID> <item count> <verb or null>
+// The scenario decides the answer:
+//   result=<HRESULT>   of every activation (default 0)
+//   pid=<number>       process id handed back on success (default 4242)
+// The named event "HkbTest.AppActivation.Activated" is set after each record
+// when someone has created it (start-up timing).
+#include <windows.h>
+#include <objbase.h>
+#include <shobjidl.h>
+
+#include <atomic>
+#include <new>
+#include <string>
+
+#include "hkbstandin/records.h"
+
+namespace {
+
+constexpr wchar_t kName[] = L"appactivation";
+std::atomic<long> s_objects{0};
+std::atomic<long> s_locks{0};
+
+hkbstandin::Field Text(LPCWSTR s) { return s ? hkbstandin::Field(std::wstring(s)) : std::nullopt; }
+
+void Signal() {
+  if (HANDLE ev = ::OpenEventW(EVENT_MODIFY_STATE, FALSE, L"HkbTest.AppActivation.Activated")) {
+    ::SetEvent(ev);
+    ::CloseHandle(ev);
+  }
+}
+
+HRESULT Answer(DWORD* processId) {
+  const hkbstandin::Scenario s = hkbstandin::ReadScenario(kName);
+  const HRESULT hr = static_cast<HRESULT>(hkbstandin::Number(s, "result", 0));
+  if (processId) *processId = SUCCEEDED(hr) ? static_cast<DWORD>(hkbstandin::Number(s, "pid", 4242)) : 0;
+  return hr;
+}
+
+class ActivationManager final : public IApplicationActivationManager {
+ public:
+  ActivationManager() { ++s_objects; }
+  ~ActivationManager() { --s_objects; }
+
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
+    if (!out) return E_POINTER;
+    if (iid == IID_IUnknown || iid == IID_IApplicationActivationManager) {
+      *out = static_cast<IApplicationActivationManager*>(this);
+      AddRef();
+      return S_OK;
+    }
+    *out = nullptr;
+    return E_NOINTERFACE;
+  }
+  ULONG STDMETHODCALLTYPE AddRef() override { return static_cast<ULONG>(++m_refs); }
+  ULONG STDMETHODCALLTYPE Release() override {
+    const long left = --m_refs;
+    if (left == 0) delete this;
+    return static_cast<ULONG>(left);
+  }
+
+  HRESULT STDMETHODCALLTYPE ActivateApplication(LPCWSTR appUserModelId, LPCWSTR arguments,
+                                                ACTIVATEOPTIONS options, DWORD* processId) override {
+    hkbstandin::AppendRecord(kName, {L"ActivateApplication", Text(appUserModelId), Text(arguments),
+                                     std::to_wstring(static_cast<unsigned>(options))});
+    Signal();
+    return Answer(processId);
+  }
+  HRESULT STDMETHODCALLTYPE ActivateForFile(LPCWSTR appUserModelId, IShellItemArray* items, LPCWSTR verb,
+                                            DWORD* processId) override {
+    return Other(L"ActivateForFile", appUserModelId, items, verb, processId);
+  }
+  HRESULT STDMETHODCALLTYPE ActivateForProtocol(LPCWSTR appUserModelId, IShellItemArray* items,
+                                                DWORD* processId) override {
+    return Other(L"ActivateForProtocol", appUserModelId, items, nullptr, processId);
+  }
+
+ private:
+  HRESULT Other(const wchar_t* method, LPCWSTR appUserModelId, IShellItemArray* items, LPCWSTR verb,
+                DWORD* processId) {
+    DWORD count = 0;
+    if (items) items->GetCount(&count);
+    hkbstandin::AppendRecord(kName, {method, Text(appUserModelId), std::to_wstring(count), Text(verb)});
+    Signal();
+    return Answer(processId);
+  }
+  std::atomic<long> m_refs{1};
+};
+
+class Factory final : public IClassFactory {
+ public:
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
+    if (!out) return E_POINTER;
+    if (iid == IID_IUnknown || iid == IID_IClassFactory) {
+      *out = static_cast<IClassFactory*>(this);
+      AddRef();
+      return S_OK;
+    }
+    *out = nullptr;
+    return E_NOINTERFACE;
+  }
+  ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
+  ULONG STDMETHODCALLTYPE Release() override { return 1; }
+  HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown* outer, REFIID iid, void** out) override {
+    if (!out) return E_POINTER;
+    *out = nullptr;
+    if (outer) return CLASS_E_NOAGGREGATION;
+    auto* object = new (std::nothrow) ActivationManager;
+    if (!object) return E_OUTOFMEMORY;
+    const HRESULT hr = object->QueryInterface(iid, out);
+    object->Release();
+    return hr;
+  }
+  HRESULT STDMETHODCALLTYPE LockServer(BOOL lock) override {
+    if (lock)
+      ++s_locks;
+    else
+      --s_locks;
+    return S_OK;
+  }
+};
+
+Factory s_factory;
+
+}  // namespace
+
+extern "C" HRESULT STDAPICALLTYPE DllGetClassObject(REFCLSID clsid, REFIID iid, void** out) {
+  if (!out) return E_POINTER;
+  *out = nullptr;
+  if (clsid != CLSID_ApplicationActivationManager) return CLASS_E_CLASSNOTAVAILABLE;
+  return s_factory.QueryInterface(iid, out);
+}
+
+extern "C" HRESULT STDAPICALLTYPE DllCanUnloadNow() {
+  return s_objects == 0 && s_locks == 0 ? S_OK : S_FALSE;
+}

@@ -1,0 +1,119 @@
+#include "hkbtest/standin_scope.h"
+
+#include <cstdio>
+#include <cwchar>
+
+#include "hkbtest/harness.h"
+
+namespace hkbtest {
+
+namespace {
+
+std::wstring TempPath(const wchar_t* prefix) {
+  wchar_t dir[MAX_PATH] = {};
+  wchar_t file[MAX_PATH] = {};
+  ::GetTempPathW(MAX_PATH, dir);
+  ::GetTempFileNameW(dir, prefix, 0, file);
+  return file;
+}
+
+bool WriteAll(const std::wstring& path, const std::string& text) {
+  const HANDLE f = ::CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
+                                 CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (f == INVALID_HANDLE_VALUE) return false;
+  DWORD put = 0;
+  const bool ok =
+      ::WriteFile(f, text.data(), static_cast<DWORD>(text.size()), &put, nullptr) && put == text.size();
+  ::CloseHandle(f);
+  return ok;
+}
+
+std::string Hex(unsigned long v) {
+  char buf[16];
+  std::snprintf(buf, sizeof buf, "0x%08lX", v);
+  return buf;
+}
+
+}  // namespace
+
+StandinScope::StandinScope(const wchar_t* name, const std::string& scenario)
+    : m_key(std::wstring(hkbstandin::kConfigRoot) + name),
+      m_scenario(TempPath(L"ssc")),
+      m_records(TempPath(L"src")) {
+  const bool files = WriteAll(m_scenario, scenario) && WriteAll(m_records, {});
+  m_scenarioValue.emplace(HKEY_CURRENT_USER, m_key, L"Scenario", std::optional<std::wstring>(m_scenario));
+  m_recordsValue.emplace(HKEY_CURRENT_USER, m_key, L"Records", std::optional<std::wstring>(m_records));
+  m_ok = files && m_scenarioValue->ok() && m_recordsValue->ok();
+}
+
+StandinScope::~StandinScope() {
+  m_recordsValue.reset();
+  m_scenarioValue.reset();
+  ::DeleteFileW(m_scenario.c_str());
+  ::DeleteFileW(m_records.c_str());
+}
+
+bool StandinScope::SetScenario(const std::string& text) {
+  const std::wstring next = m_scenario + L".next";
+  if (!WriteAll(next, text)) return false;
+  return ::MoveFileExW(next.c_str(), m_scenario.c_str(), MOVEFILE_REPLACE_EXISTING) != FALSE;
+}
+
+std::vector<hkbstandin::Record> StandinScope::Records() const {
+  return hkbstandin::ParseRecords(hkbstandin::ReadWholeFile(m_records));
+}
+
+bool StandinScope::WaitForRecords(size_t count, std::chrono::milliseconds timeout) const {
+  const ULONGLONG end = ::GetTickCount64() + static_cast<ULONGLONG>(timeout.count());
+  for (;;) {
+    if (Records().size() >= count) return true;
+    if (::GetTickCount64() >= end) return false;
+    ::Sleep(10);
+  }
+}
+
+bool operator==(const Activation& a, const Activation& b) {
+  return a.method == b.method && a.appUserModelId == b.appUserModelId && a.arguments == b.arguments &&
+         a.options == b.options;
+}
+
+std::ostream& operator<<(std::ostream& out, const Activation& a) {
+  out << hkbstandin::ToUtf8(a.method) << "(\"" << hkbstandin::ToUtf8(a.appUserModelId) << "\", ";
+  if (a.arguments)
+    out << "\"" << hkbstandin::ToUtf8(*a.arguments) << "\"";
+  else
+    out << "null";
+  return out << ", " << a.options << ")";
+}
+
+Activation Activated(const std::wstring& appUserModelId, std::optional<std::wstring> arguments) {
+  return Activation{L"ActivateApplication", appUserModelId, std::move(arguments), 0};
+}
+
+ActivationManagerStandin::ActivationManagerStandin(HRESULT result)
+    : m_scope(L"appactivation", "result=" + Hex(static_cast<unsigned long>(result)) + "\n"),
+      m_server(HKEY_LOCAL_MACHINE, kClassKey, nullptr,
+               std::optional<std::wstring>(StandinFile(L"appactivation_standin.dll"))),
+      m_model(HKEY_LOCAL_MACHINE, kClassKey, L"ThreadingModel", std::optional<std::wstring>(L"Both")) {}
+
+bool ActivationManagerStandin::ok() const { return m_scope.ok() && m_server.ok() && m_model.ok(); }
+
+bool ActivationManagerStandin::SetResult(HRESULT result) {
+  return m_scope.SetScenario("result=" + Hex(static_cast<unsigned long>(result)) + "\n");
+}
+
+std::vector<Activation> ActivationManagerStandin::Activations() const {
+  std::vector<Activation> out;
+  for (const hkbstandin::Record& r : m_scope.Records()) {
+    Activation a;
+    if (r.size() > 0 && r[0]) a.method = *r[0];
+    if (r.size() > 1 && r[1]) a.appUserModelId = *r[1];
+    if (r.size() > 2) a.arguments = r[2];
+    if (r.size() > 3 && r[3] && a.method == L"ActivateApplication")
+      a.options = std::wcstoul(r[3]->c_str(), nullptr, 10);
+    out.push_back(std::move(a));
+  }
+  return out;
+}
+
+}  // namespace hkbtest
