@@ -1,9 +1,11 @@
 // Start-up of the launcher: from the start of "HKBUTLEx.exe /HUB" to its call
 // into the application activation manager (the stand-in sets an event), against
-// the start and end of an empty GUI program, all measured in the same run,
-// alternately. A second reference is the empty program that only enters and
-// leaves a single-threaded COM apartment, which every activation needs (under
-// Wine this creates the apartment's window and so loads the display driver).
+// the start and end of an empty GUI program (one that creates its main window,
+// closes it and leaves its message loop), all measured in the same run,
+// alternately. Two further references: the program that returns at once
+// without a window, and the one that only enters and leaves a single-threaded
+// COM apartment, which every activation needs (under Wine this creates the
+// apartment's window and so loads the display driver).
 // No HkbHelper.dll or DSPMODE.dll in the product folder. Run by hand:
 //   scripts/winrun 64 --tree=build/win64 --dist=dist build/win64/bench/hkbutlex_start_bench.exe [runs]
 #include <windows.h>
@@ -67,11 +69,12 @@ int main(int argc, char** argv) {
     return Now() - t0;
   };
 
-  std::vector<double> toActivation, emptyRun, comRun;
+  std::vector<double> toActivation, emptyRun, bareRun, comRun;
   for (int i = 0; i < runs + 1; ++i) {
-    const double e = runEmpty(L"");
+    const double e = runEmpty(L"/window");
+    const double b = runEmpty(L"");
     const double c = runEmpty(L"/com");
-    if (e < 0 || c < 0) {
+    if (e < 0 || b < 0 || c < 0) {
       std::printf("the empty program did not run\n");
       return 1;
     }
@@ -87,14 +90,17 @@ int main(int argc, char** argv) {
     ::WaitForSingleObject(l.get(), 60000);
     if (i == 0) continue;  // the first pair warms the caches
     emptyRun.push_back(e);
+    bareRun.push_back(b);
     comRun.push_back(c);
     toActivation.push_back(a);
   }
   const double base = Median(emptyRun);
+  const double bare = Median(bareRun);
   const double com = Median(comRun);
   const double start = Median(toActivation);
   std::printf("%-52s %10s %8s %8s\n", "median of runs", "ms", "ratio", "to COM");
-  std::printf("%-52s %10.1f %8s %8s\n", "baseline: empty GUI program, start to end", base, "1.00", "");
+  std::printf("%-52s %10.1f %8s %8s\n", "baseline: empty GUI program with its window", base, "1.00", "");
+  std::printf("%-52s %10.1f %8.2f %8s\n", "program returning at once, no window", bare, bare / base, "");
   std::printf("%-52s %10.1f %8.2f %8s\n", "empty GUI program entering an STA, start to end", com, com / base,
               "1.00");
   std::printf("%-52s %10.1f %8.2f %8.2f\n", "HKBUTLEx /HUB, start to activation", start, start / base,
