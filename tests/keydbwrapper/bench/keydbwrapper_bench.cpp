@@ -1,0 +1,85 @@
+// Warm round trips of the server's methods from a 64-bit client against a
+// trivial out-of-process call on the same object (IDispatch::
+// GetTypeInfoCount), measured in interleaved rounds in one run. Built, not
+// run by the tests:
+//   winrun 64 build/win64/bench/keydbwrapper_bench.exe [calls per round]
+// The difference between a call that finds KeyDb.dll without its exports and
+// one that finds no KeyDb.dll at all is the cost of loading and freeing the
+// library that every call carries.
+#include <windows.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <functional>
+#include <vector>
+
+#include "server_support.h"
+
+namespace {
+
+using keydbtest::InstalledServer;
+using keydbtest::Library;
+
+double MicrosPerCall(const std::function<void()>& call, int calls) {
+  LARGE_INTEGER f, a, b;
+  ::QueryPerformanceFrequency(&f);
+  ::QueryPerformanceCounter(&a);
+  for (int i = 0; i < calls; ++i) call();
+  ::QueryPerformanceCounter(&b);
+  return 1e6 * static_cast<double>(b.QuadPart - a.QuadPart) / static_cast<double>(f.QuadPart) / calls;
+}
+
+double Median(std::vector<double> v) {
+  std::sort(v.begin(), v.end());
+  return v[v.size() / 2];
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const int calls = argc > 1 ? std::atoi(argv[1]) : 300;
+  constexpr int kRounds = 7;
+  hkb::ComInit com;
+  InstalledServer server;
+  if (!server.ok()) {
+    std::printf("could not install and register the server\n");
+    return 1;
+  }
+  std::printf("%s\n", keydbtest::Server().is32 ? "32-bit server" : "64-bit test build of the server");
+  server.SetScenario("quiet\nGetPathByID_LED 1 1 C:\\Program Files\\ZEV\\Launcher.exe\n");
+  hkb::ComPtr<IkeyDbObj> obj = keydbtest::CreateObject();
+  if (!obj) return 1;
+  keydbtest::TextBuffer buf;
+  UINT count = 0;
+  const auto trivial = [&] { obj->GetTypeInfoCount(&count); };
+  const auto method = [&] { obj->GetPathByID_LEDWrapper(1, buf.units); };
+
+  struct Case {
+    const char* name;
+    Library library;
+    std::function<void()> call;
+    std::vector<double> us;
+  } cases[] = {{"trivial call (GetTypeInfoCount)", Library::kStandin, trivial, {}},
+               {"GetPathByID_LEDWrapper, stand-in answers", Library::kStandin, method, {}},
+               {"GetPathByID_LEDWrapper, KeyDb.dll without exports", Library::kNoExports, method, {}},
+               {"GetPathByID_LEDWrapper, no KeyDb.dll", Library::kNone, method, {}}};
+  for (Case& c : cases) {  // warm-up
+    server.PutLibrary(c.library);
+    MicrosPerCall(c.call, 20);
+  }
+  for (int r = 0; r < kRounds; ++r) {
+    for (Case& c : cases) {
+      server.PutLibrary(c.library);
+      c.us.push_back(MicrosPerCall(c.call, calls));
+    }
+  }
+  for (Case& c : cases)
+    std::printf("%-50s %9.1f us per call (median of %d rounds)\n", c.name, Median(c.us), kRounds);
+  const double base = Median(cases[0].us), full = Median(cases[1].us);
+  const double load = Median(cases[2].us) - Median(cases[3].us);
+  std::printf("ratio method / trivial call: %.2f\n", full / base);
+  std::printf("library load and free per call: %.1f us (%.0f%% of the method's time)\n", load,
+              100.0 * load / full);
+  return 0;
+}
