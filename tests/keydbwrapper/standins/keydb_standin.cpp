@@ -1,17 +1,33 @@
-// Stand-in for the button database library KeyDb.dll (32-bit, stdcall
-// exports with undecorated names). It answers from "KeyDb.scenario" beside
+// Stand-in for the button database library KeyDb.dll: stdcall exports with
+// undecorated names, built 32-bit for the shipped server and 64-bit for its
+// test build. It answers from "KeyDb.scenario" beside
 // itself and appends one line per call to "KeyDb.trace" beside itself:
 //   pid=<process id> <export> <id>
 // Scenario lines, one per answer: "<export> <id> <result> [text]". The text
 // is the rest of the line (UTF-8); "*N" stands for N characters "0123456789"
 // over and over, put into the string in pieces so that it grows. A call with
 // no line for its id returns 0 and leaves the string alone. A first line "quiet"
-// keeps the trace empty (timing runs).
+// keeps the trace empty. Loading and freeing the library add the lines
+// "pid=<n> attach 0" and "pid=<n> detach 0".
+//
+// Built with KEYDB_FIXED_ANSWER (KeyDbFixed.dll, for timing runs) it reads
+// and writes no file: every text export answers one fixed path.
 #include <windows.h>
 
 #include <string>
 
 #include "atl_string.h"
+
+#ifdef KEYDB_FIXED_ANSWER
+
+extern "C" int WINAPI GetPathByID_LED(int, atl::CStringW& path) {
+  return path.SetString(u"C:\\Program Files\\ZEV\\Launcher.exe");
+}
+extern "C" int WINAPI IsEquippedWith(int, atl::CStringW& text) { return text.SetString(u"1"); }
+extern "C" int WINAPI GetPackageNameID(int, atl::CStringW& name) { return name.SetString(u"ZEV.Settings"); }
+extern "C" int WINAPI GetExecpathStatus(int) { return 1; }
+
+#else
 
 namespace {
 
@@ -114,3 +130,11 @@ extern "C" int WINAPI GetExecpathStatus(int app_id) {
   std::string unused;
   return Lookup(scenario, "GetExecpathStatus", app_id, result, unused) ? result : 0;
 }
+
+extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, void*) {
+  if (reason == DLL_PROCESS_ATTACH || reason == DLL_PROCESS_DETACH)
+    Trace(ReadScenario(), reason == DLL_PROCESS_ATTACH ? "attach" : "detach", 0);
+  return TRUE;
+}
+
+#endif

@@ -33,6 +33,7 @@ std::wstring LibrarySource(Library library) {
   switch (library) {
     case Library::kStandin: return Server().standins + L"KeyDb.dll";
     case Library::kNoExports: return Server().standins + L"KeyDbNoExports.dll";
+    case Library::kFixed: return Server().standins + L"KeyDbFixed.dll";
     default: return {};
   }
 }

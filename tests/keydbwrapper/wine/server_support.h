@@ -28,13 +28,16 @@ inline constexpr wchar_t kIid[] = L"{582772D7-CE63-42BF-B36A-314130EF137F}";
 struct ServerBuild {
   bool is32 = false;
   std::wstring program;   // the server as built
-  std::wstring standins;  // KeyDb.dll and KeyDbNoExports.dll of the same bitness
+  std::wstring standins;  // the KeyDb.dll stand-ins of the same bitness
   std::wstring install;   // ...\ZEVHKB\ under the matching Program Files folder
   REGSAM view = KEY_WOW64_64KEY;
 };
 const ServerBuild& Server();
 
-enum class Library { kNone, kStandin, kNoExports, kNotAnImage };
+// What lies beside the server as KeyDb.dll: nothing, the scenario stand-in,
+// one without the exports, a file that is no program image, the stand-in
+// with fixed answers (timing).
+enum class Library { kNone, kStandin, kNoExports, kNotAnImage, kFixed };
 
 // The server copied to its install folder under `name` with `library` as the
 // KeyDb.dll beside it, and registered. Afterwards: servers still running
@@ -58,7 +61,7 @@ class InstalledServer {
 
   void PutLibrary(Library library) const;
   void SetScenario(const std::string& text) const;
-  // The stand-in's record, one line per call: "pid=<n> <export> <id>".
+  // The stand-in's record, one line per event: "pid=<n> <export> <id>".
   std::vector<std::string> Trace() const;
   void ClearTrace() const;
   // Process id of the server that made the last recorded call (0: none).
