@@ -117,15 +117,4 @@ TEST(AtlString, ManagerRefusesImpossibleBlocksAndTheStringStaysAsItWas) {
   EXPECT_EQ(m->vtbl->Clone(m), m);
 }
 
-TEST(AtlString, LongTextKeepsEveryUnit) {
-  CStringW s;
-  std::u16string text(1000, u'x');
-  for (size_t i = 0; i < text.size(); ++i) text[i] = static_cast<char16_t>(0x3041 + i % 80);
-  ASSERT_TRUE(s.SetString(std::u16string_view(text).substr(0, 8)));
-  for (size_t at = 8; at < text.size(); at += 100)
-    ASSERT_TRUE(s.Append(std::u16string_view(text).substr(at, 100)));
-  EXPECT_EQ(s.GetLength(), 1000);
-  EXPECT_EQ(std::u16string(s.view()), text);
-}
-
 }  // namespace
