@@ -1,5 +1,7 @@
 #include "hkbtest/registry.h"
 
+#include <iterator>
+
 namespace hkbtest {
 
 bool KeyExists(HKEY root, const std::wstring& path, REGSAM view) {
@@ -109,6 +111,56 @@ ScopedRegValue::~ScopedRegValue() {
     level.reset();
     if (subkeys == 0 && values == 0) ::RegDeleteKeyExW(m_root, it->c_str(), m_view, 0);
   }
+}
+
+namespace {
+
+std::string Utf8(const std::wstring& s) {
+  if (s.empty()) return {};
+  const int n =
+      ::WideCharToMultiByte(CP_UTF8, 0, s.data(), static_cast<int>(s.size()), nullptr, 0, nullptr, nullptr);
+  std::string out(static_cast<size_t>(n), '\0');
+  ::WideCharToMultiByte(CP_UTF8, 0, s.data(), static_cast<int>(s.size()), out.data(), n, nullptr, nullptr);
+  return out;
+}
+
+void DumpInto(HKEY key, const std::string& path, REGSAM view, std::vector<std::string>& out) {
+  out.push_back(path + "|");
+  wchar_t name[16384];
+  for (DWORD i = 0;; ++i) {
+    DWORD name_len = static_cast<DWORD>(std::size(name));
+    DWORD type = 0, size = 0;
+    if (::RegEnumValueW(key, i, name, &name_len, nullptr, &type, nullptr, &size) != ERROR_SUCCESS) break;
+    std::vector<BYTE> data(size + sizeof(wchar_t), 0);
+    name_len = static_cast<DWORD>(std::size(name));
+    if (::RegEnumValueW(key, i, name, &name_len, nullptr, &type, data.data(), &size) != ERROR_SUCCESS) break;
+    std::string text;
+    if (type == REG_SZ)
+      text = "s:" + Utf8(std::wstring(reinterpret_cast<const wchar_t*>(data.data())));
+    else if (type == REG_DWORD && size == sizeof(DWORD))
+      text = "d:" + std::to_string(*reinterpret_cast<const DWORD*>(data.data()));
+    else
+      text = "t" + std::to_string(type) + ":" + std::to_string(size);
+    out.push_back(path + "|" + Utf8(std::wstring(name, name_len)) + "|" + text);
+  }
+  for (DWORD i = 0;; ++i) {
+    DWORD name_len = static_cast<DWORD>(std::size(name));
+    if (::RegEnumKeyExW(key, i, name, &name_len, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
+    const std::wstring sub(name, name_len);
+    hkb::UniqueKey child;
+    if (::RegOpenKeyExW(key, sub.c_str(), 0, KEY_READ | view, child.put()) == ERROR_SUCCESS)
+      DumpInto(child.get(), path + "\\" + Utf8(sub), view, out);
+  }
+}
+
+}  // namespace
+
+std::vector<std::string> DumpKeyTree(HKEY root, const std::wstring& path, REGSAM view) {
+  std::vector<std::string> out;
+  hkb::UniqueKey key;
+  if (::RegOpenKeyExW(root, path.c_str(), 0, KEY_READ | view, key.put()) == ERROR_SUCCESS)
+    DumpInto(key.get(), Utf8(path), view, out);
+  return out;
 }
 
 std::optional<RegData> ReadRegValue(HKEY root, const std::wstring& key, const wchar_t* name, REGSAM view) {

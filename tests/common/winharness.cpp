@@ -17,6 +17,7 @@ std::wstring EnvFolder(const wchar_t* variable) {
 
 std::wstring DistFile(const std::wstring& relative) { return EnvFolder(L"HKB_DIST") + relative; }
 std::wstring StandinFile(const std::wstring& name) { return EnvFolder(L"HKB_STANDINS") + name; }
+std::wstring Standin32File(const std::wstring& name) { return EnvFolder(L"HKB_STANDINS32") + name; }
 
 std::wstring ArtifactFile(const std::wstring& name) {
   std::wstring dir = EnvFolder(L"HKB_ARTIFACTS");

@@ -16,10 +16,12 @@ namespace hkbtest {
 
 // Folder named by an environment variable that the test runner sets:
 // HKB_DIST (install-shaped output), HKB_STANDINS (stand-in binaries),
-// HKB_ARTIFACTS (screenshots and other output worth keeping).
+// HKB_STANDINS32 (the 32-bit tree's stand-ins), HKB_ARTIFACTS (screenshots
+// and other output worth keeping).
 std::wstring EnvFolder(const wchar_t* variable);
 std::wstring DistFile(const std::wstring& relative);
 std::wstring StandinFile(const std::wstring& name);
+std::wstring Standin32File(const std::wstring& name);
 std::wstring ArtifactFile(const std::wstring& name);  // creates the folder
 
 // The 64-bit Program Files folder as the shell reports it.

@@ -69,6 +69,13 @@ class ScopedRegValue {
   bool m_ok = false;
 };
 
+// A key with everything below it as lines, in the order the registry lists
+// them: "path|" for each key and "path|name|data" for each value, where path
+// starts with `path` as given, name is empty for the default value and data
+// is "s:" and the UTF-8 text for REG_SZ, "d:" and the number for REG_DWORD,
+// "t<type>:" and the size in bytes otherwise. Empty when the key is missing.
+std::vector<std::string> DumpKeyTree(HKEY root, const std::wstring& path, REGSAM view = KEY_WOW64_64KEY);
+
 // The value as stored, or nothing when it (or its key) is missing.
 std::optional<RegData> ReadRegValue(HKEY root, const std::wstring& key, const wchar_t* name,
                                     REGSAM view = KEY_WOW64_64KEY);

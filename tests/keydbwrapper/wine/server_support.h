@@ -1,0 +1,100 @@
+// What the KeyDbWrapper tests share: the server installed where it belongs in
+// the prefix with a KeyDb.dll stand-in beside it, registered by its own
+// "/RegServer" and unregistered afterwards, and a 64-bit COM client.
+#pragma once
+
+#include <windows.h>
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "KeyDbWrapper_h.h"
+#include "hkb/com.h"
+#include "hkb/unique.h"
+
+namespace keydbtest {
+
+inline constexpr wchar_t kClsid[] = L"{F003112F-C184-445e-9306-54A912775296}";
+inline constexpr wchar_t kAppId[] = L"{259F18F8-B49B-45d2-88D9-E042D98AA4D4}";
+inline constexpr wchar_t kLibId[] = L"{27CFD97F-CD20-4E9E-88C0-5FD71564FC69}";
+inline constexpr wchar_t kIid[] = L"{582772D7-CE63-42BF-B36A-314130EF137F}";
+
+// The build of the server the tests drive. It is the shipped 32-bit program
+// where this machine runs 32-bit programs; where it cannot (no 32-bit code
+// segment, so neither Wine's 32-bit loader nor its WoW64 mode can start
+// one), it is the 64-bit test build of the same sources, with 64-bit
+// stand-ins, and the crossing of bitness is not exercised.
+struct ServerBuild {
+  bool is32 = false;
+  std::wstring program;   // the server as built
+  std::wstring standins;  // the KeyDb.dll stand-ins of the same bitness
+  std::wstring install;   // ...\ZEVHKB\ under the matching Program Files folder
+  REGSAM view = KEY_WOW64_64KEY;
+};
+const ServerBuild& Server();
+
+// What lies beside the server as KeyDb.dll: nothing, the scenario stand-in,
+// one without the exports, a file that is no program image, the stand-in
+// with fixed answers (timing).
+enum class Library { kNone, kStandin, kNoExports, kNotAnImage, kFixed };
+
+// The server copied to its install folder under `name` with `library` as the
+// KeyDb.dll beside it, and registered. Afterwards: servers still running
+// from that file are ended, the registration is removed, the files go.
+class InstalledServer {
+ public:
+  explicit InstalledServer(Library library = Library::kStandin,
+                           const std::wstring& name = L"KeyDbWrapper.exe", bool do_register = true);
+  ~InstalledServer();
+  InstalledServer(const InstalledServer&) = delete;
+  InstalledServer& operator=(const InstalledServer&) = delete;
+
+  bool ok() const { return m_ok; }
+  const std::wstring& path() const { return m_path; }
+
+  // Runs the installed program with `args`; its exit code, or nothing when
+  // it could not start or did not end within a minute.
+  std::optional<DWORD> Run(const std::wstring& args) const;
+  // Starts it and returns its process.
+  hkb::UniqueHandle Start(const std::wstring& args) const;
+
+  void PutLibrary(Library library) const;
+  void SetScenario(const std::string& text) const;
+  // The stand-in's record, one line per event: "pid=<n> <export> <id>".
+  std::vector<std::string> Trace() const;
+  void ClearTrace() const;
+  // Process id of the server that made the last recorded call (0: none).
+  DWORD LastServerPid() const;
+  // Servers running from this program file, and their end (test clean-up;
+  // the idle end of the server is tested on its own).
+  std::vector<DWORD> RunningServers() const;
+  void EndServers() const;
+
+ private:
+  std::wstring m_path;
+  std::wstring m_folder;
+  bool m_ok = false;
+  bool m_registered = false;
+};
+
+// Waits for a process to end; its exit code, or nothing on timeout.
+std::optional<DWORD> WaitForExit(DWORD pid, DWORD timeout_ms, ULONGLONG* ended_at = nullptr);
+
+// A 64-bit client's object from the local server.
+hkb::ComPtr<IkeyDbObj> CreateObject(HRESULT* hr = nullptr);
+
+// A buffer of the interface, filled with a pattern before each call.
+struct TextBuffer {
+  unsigned short units[260];
+  TextBuffer() { Fill(); }
+  void Fill() {
+    for (unsigned short& u : units) u = 0xABCD;
+  }
+  // The text up to the terminator, or "<unterminated>".
+  std::wstring Text() const;
+};
+
+std::string Narrow(const std::wstring& s);
+
+}  // namespace keydbtest
