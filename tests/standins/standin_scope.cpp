@@ -90,17 +90,22 @@ Activation Activated(const std::wstring& appUserModelId, std::optional<std::wstr
   return Activation{L"ActivateApplication", appUserModelId, std::move(arguments), 0};
 }
 
-ActivationManagerStandin::ActivationManagerStandin(HRESULT result)
-    : m_scope(L"appactivation", "result=" + Hex(static_cast<unsigned long>(result)) + "\n"),
+std::string ActivationManagerStandin::Scenario(HRESULT result) const {
+  std::string text = "result=" + Hex(static_cast<unsigned long>(result)) + "\n";
+  if (!m_app.empty()) text += "app=" + hkbstandin::ToUtf8(m_app) + "\n";
+  return text;
+}
+
+ActivationManagerStandin::ActivationManagerStandin(HRESULT result, const std::wstring& app)
+    : m_app(app),
+      m_scope(L"appactivation", Scenario(result)),
       m_server(HKEY_LOCAL_MACHINE, kClassKey, nullptr,
                std::optional<std::wstring>(StandinFile(L"appactivation_standin.dll"))),
       m_model(HKEY_LOCAL_MACHINE, kClassKey, L"ThreadingModel", std::optional<std::wstring>(L"Both")) {}
 
 bool ActivationManagerStandin::ok() const { return m_scope.ok() && m_server.ok() && m_model.ok(); }
 
-bool ActivationManagerStandin::SetResult(HRESULT result) {
-  return m_scope.SetScenario("result=" + Hex(static_cast<unsigned long>(result)) + "\n");
-}
+bool ActivationManagerStandin::SetResult(HRESULT result) { return m_scope.SetScenario(Scenario(result)); }
 
 std::vector<Activation> ActivationManagerStandin::Activations() const {
   std::vector<Activation> out;

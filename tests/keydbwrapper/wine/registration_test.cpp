@@ -14,42 +14,8 @@ using keydbtest::Library;
 using keydbtest::Server;
 using Lines = std::vector<std::string>;
 
-const std::wstring kClassKey = std::wstring(L"CLSID\\") + keydbtest::kClsid;
-
-Lines Sorted(Lines l) {
-  std::sort(l.begin(), l.end());
-  return l;
-}
-
-// Everything registration writes, key by key, as DumpKeyTree lists it.
-Lines Written() {
-  Lines all;
-  for (const std::wstring& key :
-       {std::wstring(L"AppID\\") + keydbtest::kAppId, std::wstring(L"AppID\\KeyDbWrapper.EXE"),
-        std::wstring(L"KeyDbWrapper.keyDbObj.1"), std::wstring(L"KeyDbWrapper.keyDbObj"), kClassKey}) {
-    const Lines part = hkbtest::DumpKeyTree(HKEY_CLASSES_ROOT, key, Server().view);
-    all.insert(all.end(), part.begin(), part.end());
-  }
-  return Sorted(all);
-}
-
-Lines Table(const std::wstring& program) {
-  const std::string appid = keydbtest::Narrow(keydbtest::kAppId);
-  const std::string cls = "CLSID\\" + keydbtest::Narrow(keydbtest::kClsid);
-  const std::string name = "keyDbObj \\xff\\xff\\xff";
-  const std::string clsid = "{F003112F-C184-445e-9306-54A912775296}";
-  return Sorted({"AppID\\" + appid + "|", "AppID\\" + appid + "||s:KeyDbWrapper", "AppID\\KeyDbWrapper.EXE|",
-                 "AppID\\KeyDbWrapper.EXE|AppID|s:" + appid, "KeyDbWrapper.keyDbObj.1|",
-                 "KeyDbWrapper.keyDbObj.1||s:" + name, "KeyDbWrapper.keyDbObj.1\\CLSID|",
-                 "KeyDbWrapper.keyDbObj.1\\CLSID||s:" + clsid, "KeyDbWrapper.keyDbObj|",
-                 "KeyDbWrapper.keyDbObj||s:" + name, "KeyDbWrapper.keyDbObj\\CLSID|",
-                 "KeyDbWrapper.keyDbObj\\CLSID||s:" + clsid, cls + "|", cls + "||s:" + name,
-                 cls + "|AppID|s:" + appid, cls + "\\ProgID|", cls + "\\ProgID||s:KeyDbWrapper.keyDbObj.1",
-                 cls + "\\VersionIndependentProgID|",
-                 cls + "\\VersionIndependentProgID||s:KeyDbWrapper.keyDbObj", cls + "\\LocalServer32|",
-                 // The full path, quoted: it contains blanks.
-                 cls + "\\LocalServer32||s:\"" + keydbtest::Narrow(program) + "\""});
-}
+Lines Written() { return keydbtest::RegisteredClassKeys(Server().view); }
+Lines Table(const std::wstring& program) { return keydbtest::ClassRegistrationTable(program); }
 
 bool TypeLibraryRegistered() {
   hkb::ComPtr<ITypeLib> lib;

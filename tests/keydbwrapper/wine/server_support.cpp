@@ -3,6 +3,8 @@
 #include <shlobj.h>
 #include <tlhelp32.h>
 
+#include <algorithm>
+
 #include "hkbtest/harness.h"
 
 namespace keydbtest {
@@ -191,6 +193,39 @@ std::optional<DWORD> WaitForExit(DWORD pid, DWORD timeout_ms, ULONGLONG* ended_a
   if (ended_at) *ended_at = ::GetTickCount64();
   ::GetExitCodeProcess(p.get(), &code);
   return code;
+}
+
+std::vector<std::string> RegisteredClassKeys(REGSAM view) {
+  std::vector<std::string> all;
+  for (const std::wstring& key :
+       {std::wstring(L"AppID\\") + kAppId, std::wstring(L"AppID\\KeyDbWrapper.EXE"),
+        std::wstring(L"KeyDbWrapper.keyDbObj.1"), std::wstring(L"KeyDbWrapper.keyDbObj"),
+        std::wstring(L"CLSID\\") + kClsid}) {
+    const std::vector<std::string> part = hkbtest::DumpKeyTree(HKEY_CLASSES_ROOT, key, view);
+    all.insert(all.end(), part.begin(), part.end());
+  }
+  std::sort(all.begin(), all.end());
+  return all;
+}
+
+std::vector<std::string> ClassRegistrationTable(const std::wstring& program) {
+  const std::string appid = Narrow(kAppId);
+  const std::string cls = "CLSID\\" + Narrow(kClsid);
+  const std::string name = "keyDbObj \\xff\\xff\\xff";
+  const std::string clsid = "{F003112F-C184-445e-9306-54A912775296}";
+  std::vector<std::string> table = {
+      "AppID\\" + appid + "|", "AppID\\" + appid + "||s:KeyDbWrapper", "AppID\\KeyDbWrapper.EXE|",
+      "AppID\\KeyDbWrapper.EXE|AppID|s:" + appid, "KeyDbWrapper.keyDbObj.1|",
+      "KeyDbWrapper.keyDbObj.1||s:" + name, "KeyDbWrapper.keyDbObj.1\\CLSID|",
+      "KeyDbWrapper.keyDbObj.1\\CLSID||s:" + clsid, "KeyDbWrapper.keyDbObj|",
+      "KeyDbWrapper.keyDbObj||s:" + name, "KeyDbWrapper.keyDbObj\\CLSID|",
+      "KeyDbWrapper.keyDbObj\\CLSID||s:" + clsid, cls + "|", cls + "||s:" + name, cls + "|AppID|s:" + appid,
+      cls + "\\ProgID|", cls + "\\ProgID||s:KeyDbWrapper.keyDbObj.1", cls + "\\VersionIndependentProgID|",
+      cls + "\\VersionIndependentProgID||s:KeyDbWrapper.keyDbObj", cls + "\\LocalServer32|",
+      // The full path, quoted: it contains blanks.
+      cls + "\\LocalServer32||s:\"" + Narrow(program) + "\""};
+  std::sort(table.begin(), table.end());
+  return table;
 }
 
 hkb::ComPtr<IkeyDbObj> CreateObject(HRESULT* hr) {

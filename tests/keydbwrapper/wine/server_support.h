@@ -81,6 +81,13 @@ class InstalledServer {
 // Waits for a process to end; its exit code, or nothing on timeout.
 std::optional<DWORD> WaitForExit(DWORD pid, DWORD timeout_ms, ULONGLONG* ended_at = nullptr);
 
+// The class registration as its scripts write it: every key and value of the
+// AppID, ProgID and class keys, as hkbtest::DumpKeyTree lists them, sorted.
+std::vector<std::string> RegisteredClassKeys(REGSAM view);
+// What those keys must hold for the server program at `program` (which
+// contains blanks, so LocalServer32 is quoted), sorted the same way.
+std::vector<std::string> ClassRegistrationTable(const std::wstring& program);
+
 // A 64-bit client's object from the local server.
 hkb::ComPtr<IkeyDbObj> CreateObject(HRESULT* hr = nullptr);
 

@@ -6,6 +6,10 @@
 // The scenario decides the answer:
 //   result=<HRESULT>   of every activation (default 0)
 //   pid=<number>       process id handed back on success (default 4242)
+//   app=<program>      on a successful ActivateApplication, start this program
+//                      as Windows starts the activated app, with the AUMID and
+//                      the arguments (when not null) as its two arguments; the
+//                      process id handed back is then the started one
 // The named event "HkbTest.AppActivation.Activated" is set after each record
 // when someone has created it (start-up timing).
 #include <windows.h>
@@ -40,6 +44,31 @@ HRESULT Answer(DWORD* processId) {
   return hr;
 }
 
+std::wstring Quoted(const std::wstring& s) {
+  std::wstring out = L"\"";
+  for (wchar_t c : s) {
+    if (c == L'"') out += L'\\';
+    out += c;
+  }
+  return out + L"\"";
+}
+
+// Starts the scenario's app for an activation; its process id, or 0.
+DWORD StartApp(LPCWSTR appUserModelId, LPCWSTR arguments) {
+  const std::wstring app = hkbstandin::FromUtf8(hkbstandin::Value(hkbstandin::ReadScenario(kName), "app"));
+  if (app.empty()) return 0;
+  std::wstring command = Quoted(app) + L" " + Quoted(appUserModelId ? appUserModelId : L"");
+  if (arguments) command += L" " + Quoted(arguments);
+  STARTUPINFOW si = {};
+  si.cb = sizeof si;
+  PROCESS_INFORMATION pi = {};
+  if (!::CreateProcessW(app.c_str(), command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi))
+    return 0;
+  ::CloseHandle(pi.hThread);
+  ::CloseHandle(pi.hProcess);
+  return pi.dwProcessId;
+}
+
 class ActivationManager final : public IApplicationActivationManager {
  public:
   ActivationManager() { ++s_objects; }
@@ -67,7 +96,12 @@ class ActivationManager final : public IApplicationActivationManager {
     hkbstandin::AppendRecord(kName, {L"ActivateApplication", Text(appUserModelId), Text(arguments),
                                      std::to_wstring(static_cast<unsigned>(options))});
     Signal();
-    return Answer(processId);
+    const HRESULT hr = Answer(processId);
+    if (SUCCEEDED(hr)) {
+      if (const DWORD started = StartApp(appUserModelId, arguments); started && processId)
+        *processId = started;
+    }
+    return hr;
   }
   HRESULT STDMETHODCALLTYPE ActivateForFile(LPCWSTR appUserModelId, IShellItemArray* items, LPCWSTR verb,
                                             DWORD* processId) override {

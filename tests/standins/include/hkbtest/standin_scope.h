@@ -55,10 +55,12 @@ std::ostream& operator<<(std::ostream& out, const Activation& a);
 Activation Activated(const std::wstring& appUserModelId, std::optional<std::wstring> arguments);
 
 // The stand-in registered as the class {45BA127D-10A8-46EA-8AB7-56EA9078943C}
-// (64-bit view) for the scope; every activation answers `result`.
+// (64-bit view) for the scope; every activation answers `result`. With `app`,
+// a successful ActivateApplication also starts that program as the activated
+// app (see the stand-in).
 class ActivationManagerStandin {
  public:
-  explicit ActivationManagerStandin(HRESULT result = S_OK);
+  explicit ActivationManagerStandin(HRESULT result = S_OK, const std::wstring& app = {});
   bool ok() const;
   std::vector<Activation> Activations() const;
   bool WaitForActivations(size_t count, std::chrono::milliseconds timeout) const {
@@ -70,6 +72,8 @@ class ActivationManagerStandin {
       L"Software\\Classes\\CLSID\\{45BA127D-10A8-46EA-8AB7-56EA9078943C}\\InprocServer32";
 
  private:
+  std::string Scenario(HRESULT result) const;
+  std::wstring m_app;
   StandinScope m_scope;
   ScopedRegValue m_server;
   ScopedRegValue m_model;

@@ -1,0 +1,106 @@
+#!/usr/bin/env bash
+# The installer end to end, in a Wine prefix of its own (the test prefix is
+# never touched):
+#   msi_test.sh ROOT BUILD_TREE DIST
+# 1. The package holds every program and library of the build, and no other.
+# 2. A fresh prefix (a copy of the template); a snapshot of its files and
+#    registry once a first session has ended.
+# 3. msiexec /i, then install_check.exe's suite Installed: every file as built,
+#    the registry entries, the product, a 64-bit client creating the class.
+# 4. msiexec /x, then the suite Removed: nothing of it left.
+# 5. A second snapshot: nothing that was there before is gone, nothing of the
+#    product is left.
+# Needs DISPLAY. The prefix stays in BUILD/installer-test for inspection.
+set -uo pipefail
+root=$1
+tree=$2
+dist=$3
+build=$(dirname "$tree")
+msi=$dist/ZEVHKB.msi
+work=$build/installer-test
+prefix=$work/prefix
+snapshot=(python3 "$root/tests/installer/prefix_snapshot.py")
+check=$tree/tests/install_check.exe
+status=0
+
+say() { printf 'msi_test: %s\n' "$*"; }
+fail() {
+  say "FAILED: $*"
+  status=1
+}
+winpath() {
+  local p=${1//\//\\}
+  printf 'Z:%s' "$p"
+}
+export WINEPREFIX=$prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" WINEARCH=win64
+wine64=/usr/lib/wine/wine64
+wineserver=/usr/lib/wine/wineserver64
+# A phase ends with its Wine session, so that the registry is on disk.
+end_session() {
+  timeout 60 "$wineserver" -w || {
+    "$wineserver" -k
+    timeout 30 "$wineserver" -w
+  }
+}
+trap '"$wineserver" -k >/dev/null 2>&1' EXIT
+
+[ -f "$msi" ] || {
+  say "FAILED: $msi is missing (./hkb build makes it)"
+  exit 1
+}
+version=$(msiinfo export "$msi" Property | tr -d '\r' | awk -F'\t' '$1 == "ProductVersion" { print $2 }')
+product=$(msiinfo export "$msi" Property | tr -d '\r' | awk -F'\t' '$1 == "ProductCode" { print $2 }')
+say "package $msi: version $version, product code $product"
+
+# 1. Every program and library of the build is in the package, and nothing else.
+built=$(cd "$dist" && find "Program Files/ZEVHKB" "Program Files (x86)/ZEVHKB" -maxdepth 1 -type f \
+  \( -name '*.exe' -o -name '*.dll' \) -printf '%f\n' | sort)
+packaged=$(msiinfo export "$msi" File | tr -d '\r' | tail -n +4 | cut -f3 | sed 's/.*|//' | sort)
+if [ "$built" = "$packaged" ]; then
+  say "the package holds the build's $(wc -l <<<"$built") files: $(tr '\n' ' ' <<<"$built")"
+else
+  fail "the package's files differ from the build's: $(diff <(echo "$built") <(echo "$packaged") | tr '\n' ' ')"
+fi
+
+# 2. A fresh prefix, settled by one session, then its snapshot.
+start=$(date +%s)
+mkdir -p "$work"
+"$root/scripts/freshprefix.sh" "$build/wineprefix-template" "$prefix" || {
+  say "FAILED: no fresh prefix"
+  exit 1
+}
+"$wine64" "$tree/tests/hkb_warmup.exe" </dev/null >/dev/null 2>&1
+end_session
+"${snapshot[@]}" snapshot "$prefix" "$work/before.txt" || fail "snapshot before"
+say "fresh prefix ready in $(($(date +%s) - start)) s"
+
+# 3. Install and check.
+t=$(date +%s)
+"$wine64" msiexec /i "$(winpath "$msi")" /qn /l*v "$(winpath "$work/install.log")" </dev/null >/dev/null 2>&1
+rc=$?
+say "msiexec /i: exit code $rc, $(($(date +%s) - t)) s"
+[ "$rc" = 0 ] || fail "msiexec /i (see $work/install.log)"
+HKB_VERSION=$version "$root/scripts/winrun" 64 --tree="$tree" --dist="$dist" "$check" --gtest_filter='Installed.*' \
+  </dev/null || fail "the installed product (suite Installed)"
+end_session
+
+# 4. Uninstall and check.
+t=$(date +%s)
+"$wine64" msiexec /x "$(winpath "$msi")" /qn /l*v "$(winpath "$work/uninstall.log")" </dev/null >/dev/null 2>&1
+rc=$?
+say "msiexec /x: exit code $rc, $(($(date +%s) - t)) s"
+[ "$rc" = 0 ] || fail "msiexec /x (see $work/uninstall.log)"
+"$root/scripts/winrun" 64 --tree="$tree" --dist="$dist" "$check" --gtest_filter='Removed.*' </dev/null ||
+  fail "after the uninstallation (suite Removed)"
+end_session
+
+# 5. Before and after.
+"${snapshot[@]}" snapshot "$prefix" "$work/after.txt" || fail "snapshot after"
+"${snapshot[@]}" compare "$work/before.txt" "$work/after.txt" ZEVHKB KeyDbWrapper keyDbObj HKBUTLEx HkbHelper \
+  HKBPS2 HKBFNK ZEVOSD HkbInstallCheck "{259F18F8-B49B-45d2-88D9-E042D98AA4D4}" \
+  "{F003112F-C184-445e-9306-54A912775296}" "{27CFD97F-CD20-4E9E-88C0-5FD71564FC69}" \
+  "{582772D7-CE63-42BF-B36A-314130EF137F}" "{3C1E7B52-9A04-4D8E-B6F3-2A5D0C91E874}" "$product" ||
+  fail "the prefix after the uninstallation is not the prefix before the installation"
+
+say "$([ "$status" = 0 ] && echo passed || echo failed) in $(($(date +%s) - start)) s"
+exit "$status"
