@@ -44,6 +44,8 @@ export WINEPREFIX=$prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" WINE
 trap '"$wineserver" -k >/dev/null 2>&1; timeout 20 "$wineserver" -w >/dev/null 2>&1' EXIT
 # The session's background processes start here, with their output discarded.
 "$wine64" "$build/win64/tests/hkb_warmup.exe" </dev/null >/dev/null 2>&1
+# No window manager on this screen: Wine draws the windows' frames and captions.
+"$wine64" reg add 'HKCU\Software\Wine\X11 Driver' /v Decorated /t REG_SZ /d N /f </dev/null >/dev/null 2>&1
 
 # The installation, as a user would make it.
 version=$(msiinfo export "$dist/ZEVHKB.msi" Property | tr -d '\r' | awk -F'\t' '$1 == "ProductVersion" { print $2 }')
@@ -85,7 +87,8 @@ for f in "$out"/screens/*.bmp; do
   /usr/bin/convert "$f" "${f%.bmp}.png" && rm -f "$f" && shots+=("${f%.bmp}.png")
 done
 if [ ${#shots[@]} -gt 0 ]; then
-  /usr/bin/montage -pointsize 16 -label '%t' "${shots[@]}" -tile 3x -geometry 416x333+8+8 \
+  font=$(fc-match -f '%{file}' 'DejaVu Sans')
+  /usr/bin/montage -font "$font" -pointsize 16 -label '%t' "${shots[@]}" -tile 3x -geometry 416x333+8+8 \
     -background '#e8e8e8' -title 'ZEV HKB: a morning at the keyboard' "$out/contact-sheet.png" 2>>"$out/prefix.log" ||
     say "the contact sheet could not be made"
 fi

@@ -12,7 +12,7 @@ set -uo pipefail
 PKGS=(
   g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix mingw-w64-tools libwine-dev
   wine wine64 wine32:i386
-  xvfb xauth x11-utils imagemagick fonts-noto-cjk
+  xvfb xauth x11-utils imagemagick fonts-noto-cjk fonts-dejavu-core fontconfig
   cmake ninja-build googletest libbenchmark-dev
   clang libclang-rt-14-dev clang-format libxml2-utils python3
   wixl msitools

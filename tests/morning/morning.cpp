@@ -296,10 +296,24 @@ Probe SettingsPage(const hkbtest::StandinScope& app, size_t index,
     const bool match =
         r.size() >= 3 && r[0] == std::optional<std::wstring>(kSettingsApp) && r[1] == arguments;
     const std::string args = r.size() > 1 && r[1] ? "\"" + Narrow(*r[1]) + "\"" : std::string("none");
+    const ULONGLONG shown = r.size() > 3 && r[3] ? std::wcstoull(r[3]->c_str(), nullptr, 10) : 0;
     return Seen{std::string(match ? "" : "UNEXPECTED ") + "shows arguments " + args + " (window of process " +
                     (r.size() > 2 && r[2] ? Narrow(*r[2]) : std::string("?")) + ")",
-                0};
+                shown};
   };
+}
+
+// The service saw its last display go: not before the 4000 ms it asked for.
+void ExpectDisplayGone(Step& step, const ServiceLog& log) {
+  auto gone = step.Expect("ZEVOSD removes the display after its time",
+                          log.Find("osd-gone", step.start(), nullptr, [](const ServiceEvent& e) {
+                            return "after " + e.get("after") + " ms (asked for 4000 ms)";
+                          }));
+  if (!gone) return;
+  std::string after;
+  for (const ServiceEvent& e : log.Events())
+    if (e.event == "osd-gone") after = e.get("after");
+  step.Check(std::strtoul(after.c_str(), nullptr, 10) >= 4000, "not before its time");
 }
 
 bool Unexpected(const std::optional<Seen>& s) { return s && s->detail.rfind("UNEXPECTED", 0) == 0; }
@@ -519,6 +533,8 @@ void Brightness(OutsideWorld& world, bool up, int presses, size_t sets_before, i
                   },
                   presses - 1));
   step.Screenshot(up ? L"01-brightness-up" : L"02-brightness-down");
+  // The next steps' screenshots show what they do, not this display.
+  if (!up) ExpectDisplayGone(step, log);
 }
 
 void PowerButton(OutsideWorld& world) {
@@ -647,6 +663,7 @@ void Airplane(OutsideWorld& world) {
                     return "\"" + e.get("text") + "\", window " + e.get("window") + " " + e.get("size");
                   }));
   step.Screenshot(L"07-airplane");
+  ExpectDisplayGone(step, log);
   world.EndRadioToggle();
 }
 
@@ -697,6 +714,8 @@ void Database(const std::wstring& work) {
   step.Check(static_cast<bool>(db), marker + "CoCreateInstance(keyDbObj, CLSCTX_LOCAL_SERVER) = " + hex +
                                         " after " + Seconds(::GetTickCount64() - t));
   std::vector<std::wstring> shown = {L"64-bit client -> KeyDbWrapper.exe -> KeyDb.dll, button 117:"};
+  if (!server.is32)
+    shown.insert(shown.begin(), L"[64-bit build] of KeyDbWrapper: this machine runs no 32-bit programs");
   if (db) {
     keydbtest::TextBuffer text;
     const auto ask = [&](const char* method, HRESULT got, const std::wstring& answer,

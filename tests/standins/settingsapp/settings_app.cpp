@@ -5,7 +5,7 @@
 // the running window (WM_COPYDATA) and ends. The window shows the app and the
 // page that the arguments name ("?section=<page>&=") and records every
 // activation it shows under the stand-in name "settingsapp":
-//   <AppUserModelID> <arguments or null> <process id of the window>
+//   <AppUserModelID> <arguments or null> <process id of the window> <GetTickCount64 when shown>
 // It closes on WM_CLOSE.
 #include <windows.h>
 #include <shellapi.h>
@@ -60,7 +60,8 @@ void Show(HWND wnd, const Activation& a) {
   ::SetWindowTextW(wnd, (L"ZEV Settings - " + PageOf(a.arguments)).c_str());
   ::InvalidateRect(wnd, nullptr, TRUE);
   ::UpdateWindow(wnd);
-  hkbstandin::AppendRecord(kName, {a.app, a.arguments, std::to_wstring(::GetCurrentProcessId())});
+  hkbstandin::AppendRecord(kName, {a.app, a.arguments, std::to_wstring(::GetCurrentProcessId()),
+                                   std::to_wstring(::GetTickCount64())});
 }
 
 void Paint(HWND wnd) {
