@@ -397,6 +397,11 @@ DWORD CHkbhPackageManager::RunRefreshThread() {
 void CHkbhPackageManager::RefreshAppNameList(const wchar_t* appNameListPath, const wchar_t* commonPrograms,
                                              const wchar_t* userPrograms) {
   WriteLog("%S Refresh app name list!\r\n", kRefreshThread);
+  // Every query of the pass initializes the Windows Runtime for itself; held
+  // here for the whole pass, those initializations nest into this one
+  // instead of making and dropping an apartment for every package.
+  hkb::RoInit runtime;
+  runtime.initialize(RO_INIT_SINGLETHREADED);
 
   // Records are never removed one by one, so the indexes hold while the
   // pass runs; only this thread adds records meanwhile.

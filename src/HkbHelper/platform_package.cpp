@@ -50,9 +50,12 @@ const GUID& IidPackageVectorView() {
 }  // namespace hkbrt
 
 HRESULT HkbhPlatformError(const wchar_t* operation, HRESULT error) {
+  // A system error wrapped in an HRESULT is looked up by its own code.
+  const DWORD code = HRESULT_FACILITY(error) == FACILITY_WIN32 ? static_cast<DWORD>(HRESULT_CODE(error))
+                                                               : static_cast<DWORD>(error);
   wchar_t message[512] = {};
-  const DWORD n = ::FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
-                                   static_cast<DWORD>(error), 0, message, 512, nullptr);
+  const DWORD n = ::FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code,
+                                   0, message, 512, nullptr);
   size_t length = n;
   while (length > 0 &&
          (message[length - 1] == L'\r' || message[length - 1] == L'\n' || message[length - 1] == L' '))

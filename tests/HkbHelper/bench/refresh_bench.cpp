@@ -35,8 +35,12 @@ double Now() {
 
 std::string Family(int i) { return "Bench.Package" + std::to_string(i) + "_1a2b3c4d5e6f7"; }
 
-// What the installed checks of one pass ask the platform, without the library.
+// What the installed checks of one pass ask the platform, without the
+// library: per package its own activation and family query, each inside its
+// own (nested) runtime initialization, as the pass makes them.
 int BareChecks(int packages) {
+  hkb::RoInit pass;
+  pass.initialize(RO_INIT_SINGLETHREADED);
   int found = 0;
   for (int i = 0; i < packages; ++i) {
     hkb::RoInit runtime;

@@ -58,6 +58,14 @@ Lines Saved(const std::wstring& path) {
 
 std::string Text(const std::wstring& path) { return hkbtest::ReadFileBytes(path); }
 
+std::string SystemMessage(DWORD code) {
+  char text[512] = {};
+  DWORD n = ::FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code, 0,
+                             text, sizeof text, nullptr);
+  while (n > 0 && (text[n - 1] == '\r' || text[n - 1] == '\n' || text[n - 1] == ' ')) text[--n] = '\0';
+  return text;
+}
+
 class Lifecycle : public testing::Test {
  protected:
   void SetUp() override {
@@ -147,8 +155,11 @@ TEST_F(Lifecycle, ReferenceCountStartsAndStopsTheRefreshThread) {
 }
 
 TEST_F(Lifecycle, FirstPassSavesPackagesAndShortcuts) {
+  // A package whose install folder the platform cannot give is left out, the
+  // platform's error traced with its message.
   Serve({{"Example.Notes_1a2b3c4d5e6f7", {"Example Notes"}},
-         {"Example.Clips_1a2b3c4d5e6f7", {"Clips", "Clip Viewer"}}});
+         {"Example.Clips_1a2b3c4d5e6f7", {"Clips", "Clip Viewer"}}},
+        hkbhtest::PackageLine("Example.Broken_1a2b3c4d5e6f7", "1.0.0.0", L""));
   const std::wstring common = m_users.CommonPrograms();
   const std::wstring user = m_users.UserPrograms();
   Shortcut(common + L"\\Notes Editor.lnk");
@@ -175,6 +186,7 @@ TEST_F(Lifecycle, FirstPassSavesPackagesAndShortcuts) {
                 "D [disk check] [" + c + "\\Tools\\Deep\\Disk Check.lnk] [] [] reserve=0 installed=1 dual=0",
                 "D [mail] [" + u + "\\Mail.LNK] [] [] reserve=0 installed=1 dual=0",
             }));
+  EXPECT_EQ(LogLines("CHkbhAppNameList::AddMetroPackage OUT(" + SystemMessage(ERROR_NOT_FOUND) + ")"), 1u);
   Finalize();
   // The initialization made the folder (its entries before that are lost:
   // the log lives there); the refresh thread found it made.
@@ -206,6 +218,46 @@ TEST_F(Lifecycle, ExitEventDuringTheFirstPassSkipsTheSaveAndReleasesTheMutex) {
   EXPECT_EQ(m_pm.Count("InstalledLocation"), 0u) << "stopped before the first package";
   EXPECT_EQ(LogLines("CHkbhPackageManager::RefreshDesktopApps("), 0u) << "stopped before the trees";
   Finalize();
+}
+
+// A Start Menu root that does not fit its buffer ends the refresh thread
+// before any pass, and the mutex is released.
+TEST_F(Lifecycle, StartMenuRootTooLongEndsTheThreadWithoutAPass) {
+  ASSERT_TRUE(hkbhtest::MakeFolders(m_users.CatalogueFolder(m_base)));
+  hkbtest::ScopedEnv roaming(L"APPDATA", L"C:\\" + std::wstring(270, L'r'));
+  ASSERT_EQ(Initialize(), S_OK);
+  EXPECT_TRUE(WaitUntil([&] { return !Exists(L"HkbHelper_" + m_base, true); }));
+  EXPECT_TRUE(
+      WaitUntil([&] { return LogLines("CHkbhPackageManager::RefreshThread OUT : nRet(0x000007DB)") == 1; }));
+  Finalize();
+  EXPECT_EQ(m_pm.Count("FindPackagesByUserSecurityId"), 0u);
+  EXPECT_FALSE(hkbtest::FileExists(m_users.Catalogue(m_base)));
+}
+
+// When a platform call holds the refresh thread beyond Finalize's bound,
+// Finalize still does not return before the thread has ended.
+TEST_F(Lifecycle, FinalizeOutwaitsAThreadHeldByThePlatform) {
+  const std::wstring gate_name = L"Local\\hkbh_gate_" + std::to_wstring(::GetCurrentProcessId());
+  hkb::UniqueHandle gate(::CreateEventW(nullptr, TRUE, FALSE, gate_name.c_str()));
+  Serve({{"Example.Notes_1a2b3c4d5e6f7", {"Notes"}}}, "gate\t" + hkbhtest::Utf8(gate_name) + "\n");
+  ASSERT_TRUE(hkbhtest::MakeFolders(m_users.CatalogueFolder(m_base)));
+  ASSERT_EQ(Initialize(), S_OK);
+  ASSERT_TRUE(WaitUntil([&] { return m_pm.Count("FindPackagesByUserSecurityId") == 1; }));
+
+  std::atomic<bool> returned{false};
+  std::thread finalizing([&] {
+    Finalize();
+    returned = true;
+  });
+  // About 10 s for the first pass, then 30 s for the thread: both run out.
+  const bool waited_on =
+      WaitUntil([&] { return LogLines("RefreshThread has not ended in 30000 ms") == 1; }, 90000);
+  EXPECT_TRUE(waited_on);
+  EXPECT_FALSE(returned.load()) << "Finalize returned while the thread was held";
+  ::SetEvent(gate.get());
+  finalizing.join();
+  EXPECT_EQ(LogLines("CHkbhPackageManager::RefreshThread OUT : nRet(0x00000000)"), 1u);
+  EXPECT_FALSE(hkbtest::FileExists(m_users.Catalogue(m_base))) << "the stopped pass saves nothing";
 }
 
 // An unchanged package is never read again; one whose version changed is
@@ -376,6 +428,25 @@ TEST_F(Lifecycle, SecondProcessFollowsDuringTheFirstPassOneAfterItOwns) {
   for (HostProcess* host : {&first, &second, &third}) EXPECT_EQ(host->Stop(), 0u) << host->Results();
   for (const auto& r : m_pm.Records())
     EXPECT_NE(r[1], std::to_string(second.pid())) << "the follower asks nothing";
+}
+
+// A host that unloads the library without finalizing it: the refresh thread
+// keeps the library's code loaded and finishes its pass.
+TEST(Unload, WithoutFinalizeTheRefreshThreadKeepsItsCode) {
+  ScopedUserFolders users;
+  ScopedPackageManager pm;
+  ASSERT_TRUE(pm.ok());
+  pm.SetScenario("");
+  const std::wstring base = BaseName();
+  {
+    HkbHelperDll dll;
+    ASSERT_TRUE(dll.Initialize);
+    ASSERT_EQ(dll.Initialize(), S_OK);
+  }  // FreeLibrary
+  EXPECT_NE(::GetModuleHandleW(L"HkbHelper.dll"), nullptr);
+  EXPECT_TRUE(WaitUntil([&] { return hkbtest::FileExists(users.Catalogue(base)); }))
+      << "the pass ran to its save";
+  EXPECT_TRUE(WaitUntil([&] { return !Exists(L"HkbHelper_" + base, true); }));
 }
 
 // A refresh over 2,000 packages and 2,000 shortcuts while another thread runs
