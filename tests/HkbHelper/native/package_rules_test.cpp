@@ -79,17 +79,6 @@ TEST(PinterfaceIid, DerivedIdentifiersMatchThePublishedOnes) {
         << c.what << " " << c.signature;
 }
 
-TEST(PinterfaceIid, GuidTextsRoundTripAndMalformedOnesAreRefused) {
-  const auto g = hkbh::ParseGuid("{0263C4D4-195C-5DC5-A7CA-6806CECA420B}");
-  ASSERT_TRUE(g);
-  EXPECT_EQ(g->data1, 0x0263c4d4u);
-  EXPECT_EQ(g->data4[7], 0x0b);
-  EXPECT_EQ(hkbh::GuidSignature(*g), "{0263c4d4-195c-5dc5-a7ca-6806ceca420b}");
-  for (const char* bad : {"", "0263c4d4-195c-5dc5-a7ca-6806ceca420", "0263c4d4x195c-5dc5-a7ca-6806ceca420b",
-                          "{0263c4d4-195c-5dc5-a7ca-6806ceca420g}", "(0263c4d4-195c-5dc5-a7ca-6806ceca420b)"})
-    EXPECT_FALSE(hkbh::ParseGuid(bad)) << bad;
-}
-
 TEST(PackageRules, AppUserModelIdsSplitAtTheLastBang) {
   struct Case {
     const wchar_t* id;
@@ -165,8 +154,6 @@ TEST(PackageRules, NamesAndPaths) {
   EXPECT_FALSE(hkbh::PresetPath(L"Btn.exe"));
   EXPECT_FALSE(hkbh::PresetPath(std::wstring(250, L'a') + L"\\x.exe"));
 
-  EXPECT_EQ(hkbh::JoinPath(L"C:\\a", L"b.lnk"), L"C:\\a\\b.lnk");
-  EXPECT_EQ(hkbh::AppendPath(L"C:\\a", L"\\*.url"), L"C:\\a\\*.url");
   EXPECT_FALSE(hkbh::AppendPath(std::wstring(254, L'a'), L"\\*.lnk"));
   EXPECT_EQ(hkbh::AppendPath(std::wstring(253, L'a'), L"\\*.lnk")->size(), 259u);
 }
