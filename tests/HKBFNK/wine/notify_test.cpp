@@ -15,7 +15,7 @@ using Inform = int (*)(void);
 class Notify : public ::testing::Test {
  protected:
   void SetUp() override {
-    ASSERT_TRUE(lib) << "LoadLibraryW failed, error " << lib.load_error();
+    ASSERT_TRUE(lib) << "LoadLibraryW failed, error " << lib.error();
     fnf3 = lib.proc<Inform>("HKBFNK_Inform_FNF3_Push");
     eco = lib.proc<Inform>("HKBFNK_Inform_ECO_Push");
     airplane = lib.proc<Inform>("HKBFNK_Inform_AirPlane_Push");
@@ -62,8 +62,8 @@ TEST_F(Notify, FindsOnlyTheNamedWindowsAndPostsTheirMessages) {
     } else {
       ASSERT_EQ(got.size(), 1u);
       EXPECT_EQ(got[0].msg, c.expected_message);
-      EXPECT_EQ(got[0].wparam, 0u);
-      EXPECT_EQ(got[0].lparam, 0);
+      EXPECT_EQ(got[0].wParam, 0u);
+      EXPECT_EQ(got[0].lParam, 0);
     }
   }
 }

@@ -29,7 +29,7 @@ bool Allowed(uint32_t msg, uintptr_t wp, intptr_t lp) {
   }
 }
 
-class CheckingSink final : public ReportSink {
+class CheckingSink final : public IReportSink {
  public:
   void Post(uint32_t msg, uintptr_t wp, intptr_t lp) override {
     if (!Allowed(msg, wp, lp)) std::abort();
@@ -87,13 +87,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       report[0] = kKinds[report[0] & 3];
     }
     decoder.Decode(report);
-    if (!HeldValid(decoder.held_bits2(), 64) || !HeldValid(decoder.held_bits4(), 16)) std::abort();
+    if (!HeldValid(decoder.HeldBits2(), 64) || !HeldValid(decoder.HeldBits4(), 16)) std::abort();
     // While a timed button is held, its mark is non-zero exactly when its timer is pending.
-    if (decoder.held_bits2() == 1 &&
-        (decoder.bit1_mark() != 0) != (sink.pending.count(kLongPressTimerBit1) != 0))
+    if (decoder.HeldBits2() == 1 &&
+        (decoder.Bit1Mark() != 0) != (sink.pending.count(kLongPressTimerBit1) != 0))
       std::abort();
-    if (decoder.held_bits2() == 2 &&
-        (decoder.bit2_mark() != 0) != (sink.pending.count(kLongPressTimerBit2) != 0))
+    if (decoder.HeldBits2() == 2 &&
+        (decoder.Bit2Mark() != 0) != (sink.pending.count(kLongPressTimerBit2) != 0))
       std::abort();
   }
   return 0;

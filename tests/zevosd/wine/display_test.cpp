@@ -19,7 +19,7 @@ namespace {
 class Osd : public ::testing::Test {
  protected:
   void SetUp() override {
-    ASSERT_TRUE(osd.ok()) << "ZEVOSD.dll: load error " << osd.lib.load_error();
+    ASSERT_TRUE(osd.ok()) << "ZEVOSD.dll: load error " << osd.lib.error();
     ASSERT_TRUE(Windows().empty());
   }
   std::vector<HWND> Windows() const { return WindowsOf(osd.lib.get()); }

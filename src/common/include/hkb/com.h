@@ -66,6 +66,10 @@ class ComInit {
   }
   HRESULT result() const noexcept { return m_hr; }
   bool ok() const noexcept { return SUCCEEDED(m_hr); }
+  // Leaves COM initialised when the object goes: for an initialisation that
+  // must outlive its owner (the process is ending, or the owner is not on the
+  // thread that made it and so may not end it).
+  void dismiss() noexcept { m_hr = E_ABORT; }
 
  private:
   HRESULT m_hr;
