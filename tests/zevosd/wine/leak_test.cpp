@@ -27,9 +27,9 @@ bool g_handleProbe = false;
 
 Counts Measure() {
   const hkbtest::ResourceUse u = hkbtest::MeasureResources();
-  g_gdiProbe = u.gdi_probed;
-  g_handleProbe = u.handles_probed;
-  return Counts{u.gdi, u.handles, u.private_bytes};
+  g_gdiProbe = u.gdiProbed;
+  g_handleProbe = u.handlesProbed;
+  return Counts{u.gdi, u.handles, u.privateBytes};
 }
 
 TEST(OsdLeak, ManyRequestsLeaveGdiObjectsAndHandlesWhereTheyWere) {
