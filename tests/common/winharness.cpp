@@ -80,13 +80,13 @@ RecordingWindow::RecordingWindow(const wchar_t* cls, const wchar_t* title) : m_c
   wc.hInstance = ::GetModuleHandleW(nullptr);
   wc.lpszClassName = m_class.c_str();
   ::RegisterClassExW(&wc);
-  m_wnd = ::CreateWindowExW(0, m_class.c_str(), title, WS_POPUP, 0, 0, 10, 10, nullptr, nullptr, wc.hInstance,
-                            nullptr);
-  ::SetWindowLongPtrW(m_wnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+  m_wnd.reset(::CreateWindowExW(0, m_class.c_str(), title, WS_POPUP, 0, 0, 10, 10, nullptr, nullptr,
+                                wc.hInstance, nullptr));
+  ::SetWindowLongPtrW(m_wnd.get(), GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
 }
 
 RecordingWindow::~RecordingWindow() {
-  if (m_wnd) ::DestroyWindow(m_wnd);
+  m_wnd.reset();
   ::UnregisterClassW(m_class.c_str(), ::GetModuleHandleW(nullptr));
 }
 

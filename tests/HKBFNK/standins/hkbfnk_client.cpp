@@ -38,6 +38,7 @@
 #include <string>
 #include <vector>
 
+#include "hkb/com.h"
 #include "hkbtest/leaks.h"
 #include "hkbtest/process.h"
 #include "scenario.h"
@@ -200,41 +201,28 @@ std::string Span(unsigned long long a, unsigned long long b) {
 
 // One brightness walk over a WMI connection of the caller's own, as a baseline.
 struct OwnWmi {
-  IWbemLocator* locator = nullptr;
-  IWbemServices* services = nullptr;
+  hkb::ComInit com;
+  hkb::ComPtr<IWbemLocator> locator;
+  hkb::ComPtr<IWbemServices> services;
   OwnWmi() {
     const CLSID clsid = {0x4590F811, 0x1D3A, 0x11D0, {0x89, 0x1F, 0x00, 0xAA, 0x00, 0x4B, 0x2E, 0x24}};
     const IID iid = {0xDC12A687, 0x737F, 0x11CF, {0x88, 0x4D, 0x00, 0xAA, 0x00, 0x4B, 0x2E, 0x24}};
-    ::CoInitialize(nullptr);
-    if (FAILED(::CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, iid,
-                                  reinterpret_cast<void**>(&locator))))
-      return;
-    BSTR ns = ::SysAllocString(L"ROOT\\WMI");
-    locator->ConnectServer(ns, nullptr, nullptr, nullptr, 0x80, nullptr, nullptr, &services);
-    ::SysFreeString(ns);
-  }
-  ~OwnWmi() {
-    if (services) services->Release();
-    if (locator) locator->Release();
-    ::CoUninitialize();
+    if (FAILED(::CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, iid, locator.put_void()))) return;
+    hkb::Bstr ns(L"ROOT\\WMI");
+    locator->ConnectServer(ns.get(), nullptr, nullptr, nullptr, 0x80, nullptr, nullptr, services.put());
   }
   void Walk() {
     if (!services) return;
-    BSTR cls = ::SysAllocString(L"WmiMonitorBrightness");
-    IEnumWbemClassObject* e = nullptr;
-    if (SUCCEEDED(services->CreateInstanceEnum(cls, 0x30, nullptr, &e)) && e) {
-      IWbemClassObject* o = nullptr;
+    hkb::Bstr cls(L"WmiMonitorBrightness");
+    hkb::ComPtr<IEnumWbemClassObject> instances;
+    if (FAILED(services->CreateInstanceEnum(cls.get(), 0x30, nullptr, instances.put())) || !instances) return;
+    for (;;) {
+      hkb::ComPtr<IWbemClassObject> object;
       ULONG got = 0;
-      while (e->Next(WBEM_INFINITE, 1, &o, &got) == 0 && got == 1) {
-        VARIANT v;
-        ::VariantInit(&v);
-        o->Get(L"CurrentBrightness", 0, &v, nullptr, nullptr);
-        ::VariantClear(&v);
-        o->Release();
-      }
-      e->Release();
+      if (instances->Next(WBEM_INFINITE, 1, object.put(), &got) != 0 || got != 1) break;
+      hkb::Variant value;
+      object->Get(L"CurrentBrightness", 0, value.put(), nullptr, nullptr);
     }
-    ::SysFreeString(cls);
   }
 };
 

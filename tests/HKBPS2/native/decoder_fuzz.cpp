@@ -34,28 +34,28 @@ class CheckingSink final : public IReportSink {
   void Post(uint32_t msg, uintptr_t wp, intptr_t lp) override {
     if (!Allowed(msg, wp, lp)) std::abort();
     // A short press is reported right after its pending timer was killed.
-    if (msg == WM_HKBPS2_BITBUTTON && wp == 1 && last_killed != static_cast<int>(kLongPressTimerBit1))
+    if (msg == WM_HKBPS2_BITBUTTON && wp == 1 && lastKilled != static_cast<int>(kLongPressTimerBit1))
       std::abort();
-    if (msg == WM_HKBPS2_BITBUTTON && wp == 2 && last_killed != static_cast<int>(kLongPressTimerBit2))
+    if (msg == WM_HKBPS2_BITBUTTON && wp == 2 && lastKilled != static_cast<int>(kLongPressTimerBit2))
       std::abort();
-    last_killed = -1;
+    lastKilled = -1;
     ++posted;
   }
   uintptr_t SetLongPressTimer(uint32_t id, uint32_t ms) override {
     if ((id != kLongPressTimerBit1 && id != kLongPressTimerBit2) || ms != kLongPressMilliseconds)
       std::abort();
-    if (fail_next) return 0;
+    if (failNext) return 0;
     pending.insert(id);
     return id + 1;
   }
   void KillLongPressTimer(uint32_t id) override {
-    last_killed = pending.erase(id) ? static_cast<int>(id) : -1;
+    lastKilled = pending.erase(id) ? static_cast<int>(id) : -1;
   }
   void RetrySessionRegistration() override {}
 
-  int last_killed = -1;
+  int lastKilled = -1;
   std::set<uint32_t> pending;
-  bool fail_next = false;
+  bool failNext = false;
   size_t posted = 0;
 };
 
@@ -79,7 +79,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       decoder.OnLongPressTimer(id);
       if (sink.pending.count(id)) std::abort();  // the procedure kills its timer
     }
-    sink.fail_next = (control & 0x40) != 0;
+    sink.failNext = (control & 0x40) != 0;
     uint8_t report[kReportSize];
     for (size_t i = 0; i < kReportSize; ++i) report[i] = data[off + 1 + i];
     if ((control & 0x30) != 0x30) {

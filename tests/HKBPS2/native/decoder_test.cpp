@@ -24,7 +24,7 @@ class RecordingSink final : public IReportSink {
   }
   uintptr_t SetLongPressTimer(uint32_t id, uint32_t milliseconds) override {
     EXPECT_EQ(milliseconds, 1000u);
-    if (fail_timers) return 0;
+    if (failTimers) return 0;
     pending[id] = true;
     return 0x1000 + id;  // any non-zero value
   }
@@ -35,7 +35,7 @@ class RecordingSink final : public IReportSink {
 
   std::vector<Msg> posted;
   std::map<uint32_t, bool> pending;
-  bool fail_timers = false;
+  bool failTimers = false;
   int registrations = 0;
 };
 
@@ -45,7 +45,7 @@ struct Step {
   uint8_t bits = 0;
   uint8_t code = 0;
   uint8_t second = 0;
-  int fire_timer = -1;  // >= 0: fire that long-press timer instead of a report
+  int fireTimer = -1;  // >= 0: fire that long-press timer instead of a report
 };
 
 Step R1(uint8_t code, uint8_t second = 0) { return {1, 0, code, second}; }
@@ -68,8 +68,8 @@ struct Sequence {
 
 void Feed(CReportDecoder& decoder, const std::vector<Step>& steps) {
   for (const Step& s : steps) {
-    if (s.fire_timer >= 0) {
-      decoder.OnLongPressTimer(static_cast<uintptr_t>(s.fire_timer));
+    if (s.fireTimer >= 0) {
+      decoder.OnLongPressTimer(static_cast<uintptr_t>(s.fireTimer));
       continue;
     }
     const uint8_t report[kReportSize] = {s.kind, s.bits, 0xEE, s.code, s.second, 0xEE, 0xEE, 0xEE, 0xEE};
@@ -161,12 +161,12 @@ TEST(ReportDecoder, WholeSequencesPostExactlyTheExpectedMessages) {
 }
 
 TEST(ReportDecoder, GroupsFollowTheCodeRanges) {
-  auto in_a_by_range = [](int c) {
+  auto inAByRange = [](int c) {
     return c <= 83 || (c >= 86 && c <= 96) || (c >= 99 && c <= 103) || (c >= 111 && c <= 119) ||
            (c >= 122 && c <= 127);
   };
   for (int c = 0; c < 256; ++c) {
-    EXPECT_EQ(IsGroupA(static_cast<uint8_t>(c)), in_a_by_range(c)) << "code " << c;
+    EXPECT_EQ(IsGroupA(static_cast<uint8_t>(c)), inAByRange(c)) << "code " << c;
   }
 }
 
@@ -206,7 +206,7 @@ TEST(ReportDecoder, LongPressTimersAreSetOnPressAndKilledAtShortRelease) {
 
 TEST(ReportDecoder, ATimerThatCannotBeSetMakesTheReleaseZero) {
   RecordingSink sink;
-  sink.fail_timers = true;
+  sink.failTimers = true;
   CReportDecoder decoder(sink);
   Feed(decoder, {R2(1), R2(0), R2(2), R2(0)});
   EXPECT_EQ(sink.Take(), (std::vector<Msg>{{BIT, 0, 0}, {BIT, 0, 0}}));

@@ -13,12 +13,6 @@ class ComPtr {
  public:
   ComPtr() noexcept = default;
   ComPtr(std::nullptr_t) noexcept {}
-  // Takes a reference that the caller already owns.
-  static ComPtr attach(T* p) noexcept {
-    ComPtr c;
-    c.m_p = p;
-    return c;
-  }
   ComPtr(const ComPtr& o) noexcept : m_p(o.m_p) {
     if (m_p) m_p->AddRef();
   }
@@ -42,12 +36,6 @@ class ComPtr {
     return &m_p;
   }
   void** put_void() noexcept { return reinterpret_cast<void**>(put()); }
-
-  template <class U>
-  HRESULT as(REFIID iid, ComPtr<U>& out) const noexcept {
-    if (!m_p) return E_POINTER;
-    return m_p->QueryInterface(iid, out.put_void());
-  }
 
  private:
   T* m_p = nullptr;

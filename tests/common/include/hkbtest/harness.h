@@ -60,14 +60,14 @@ class RecordingWindow {
   RecordingWindow(const RecordingWindow&) = delete;
   RecordingWindow& operator=(const RecordingWindow&) = delete;
 
-  HWND hwnd() const { return m_wnd; }
+  HWND hwnd() const { return m_wnd.get(); }
   // Messages at or above WM_USER that have arrived so far (after pumping).
   const std::vector<Msg>& received();
 
  private:
   static LRESULT CALLBACK Proc(HWND, UINT, WPARAM, LPARAM);
   std::wstring m_class;
-  HWND m_wnd = nullptr;
+  hkb::UniqueWindow m_wnd;
   std::vector<Msg> m_messages;
 };
 
