@@ -13,12 +13,6 @@ class ComPtr {
  public:
   ComPtr() noexcept = default;
   ComPtr(std::nullptr_t) noexcept {}
-  // Takes a reference that the caller already owns.
-  static ComPtr attach(T* p) noexcept {
-    ComPtr c;
-    c.m_p = p;
-    return c;
-  }
   ComPtr(const ComPtr& o) noexcept : m_p(o.m_p) {
     if (m_p) m_p->AddRef();
   }
@@ -43,12 +37,6 @@ class ComPtr {
   }
   void** put_void() noexcept { return reinterpret_cast<void**>(put()); }
 
-  template <class U>
-  HRESULT as(REFIID iid, ComPtr<U>& out) const noexcept {
-    if (!m_p) return E_POINTER;
-    return m_p->QueryInterface(iid, out.put_void());
-  }
-
  private:
   T* m_p = nullptr;
 };
@@ -66,6 +54,10 @@ class ComInit {
   }
   HRESULT result() const noexcept { return m_hr; }
   bool ok() const noexcept { return SUCCEEDED(m_hr); }
+  // Leaves COM initialised when the object goes: for an initialisation that
+  // must outlive its owner (the process is ending, or the owner is not on the
+  // thread that made it and so may not end it).
+  void dismiss() noexcept { m_hr = E_ABORT; }
 
  private:
   HRESULT m_hr;
