@@ -13,6 +13,12 @@ class ComPtr {
  public:
   ComPtr() noexcept = default;
   ComPtr(std::nullptr_t) noexcept {}
+  // Takes over a reference the caller already owns (no AddRef).
+  static ComPtr attach(T* p) noexcept {
+    ComPtr c;
+    c.m_p = p;
+    return c;
+  }
   ComPtr(const ComPtr& o) noexcept : m_p(o.m_p) {
     if (m_p) m_p->AddRef();
   }
@@ -36,6 +42,13 @@ class ComPtr {
     return &m_p;
   }
   void** put_void() noexcept { return reinterpret_cast<void**>(put()); }
+
+  // QueryInterface into another owner; E_POINTER when empty.
+  template <class U>
+  HRESULT as(REFIID iid, ComPtr<U>& out) const noexcept {
+    if (!m_p) return E_POINTER;
+    return m_p->QueryInterface(iid, out.put_void());
+  }
 
  private:
   T* m_p = nullptr;
