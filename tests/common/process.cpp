@@ -3,6 +3,7 @@
 #include <psapi.h>
 #include <tlhelp32.h>
 
+#include <cstdio>
 #include <cstring>
 
 namespace hkbtest {
@@ -16,12 +17,20 @@ hkb::UniqueHandle StartProgram(const std::wstring& commandLine) {
   si.hStdInput = si.hStdOutput = si.hStdError = nul.get();
   ::SetHandleInformation(nul.get(), HANDLE_FLAG_INHERIT, HANDLE_FLAG_INHERIT);
   PROCESS_INFORMATION pi = {};
-  std::wstring cmd = commandLine;
-  // Only the NUL handle is inheritable.
-  if (!::CreateProcessW(nullptr, cmd.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr, nullptr, &si,
-                        &pi)) {
-    return {};
+  // Only the NUL handle is inheritable. On a machine under heavy load Wine
+  // now and then fails to start a process; a few more tries, then the error
+  // is named.
+  DWORD error = 0;
+  for (int attempt = 0; attempt < 5; ++attempt) {
+    if (attempt > 0) ::Sleep(500);
+    std::wstring cmd = commandLine;
+    if (::CreateProcessW(nullptr, cmd.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr, nullptr, &si,
+                         &pi))
+      break;
+    error = ::GetLastError();
+    std::fprintf(stderr, "StartProgram: CreateProcess failed with %lu (try %d)\n", error, attempt + 1);
   }
+  if (!pi.hProcess) return {};
   hkb::UniqueHandle thread(pi.hThread);
   return hkb::UniqueHandle(pi.hProcess);
 }
