@@ -24,6 +24,10 @@
 
 #include "catalogue_logic.h"
 
+namespace hkbrt {
+class IPackage;
+}
+
 // The library's own result codes.
 inline constexpr HRESULT kHkbhNotInstalled = static_cast<HRESULT>(0xA0000001);
 inline constexpr HRESULT kHkbhManyApplications = static_cast<HRESULT>(0xA0000002);
@@ -197,6 +201,8 @@ class CHkbhAppNameList {
 
   // Adds a new package, or rereads the apps of a changed one.
   HRESULT AddMetroPackage(const HkbhPackageIdentity& package);
+  // The same for a platform package; a platform error gives E_FAIL.
+  HRESULT AddMetroPackage(hkbrt::IPackage* package);
   // Appends the record and takes it over.
   HRESULT AddMetroPackage(std::unique_ptr<CHkbhPackage> package);
   HRESULT AddDesktopApp(const wchar_t* displayName, const wchar_t* lnkFileName);

@@ -12,6 +12,9 @@
 #include "hkbh_log.h"
 
 class CHkbhPackage;
+namespace hkbrt {
+class IPackage;
+}
 
 // The manifest of a package installed in `installedPath`: the folder, "\" and
 // "AppxManifest.xml", in 260 units. FALSE when it does not fit.
@@ -43,6 +46,9 @@ class CHkbhManifestReader {
   // its resources. 0xA0000002 when the manifest declares more applications.
   static HRESULT GetAppDisplayName(const wchar_t* manifestPath, const wchar_t* fullName, const wchar_t* name,
                                    wchar_t** out);
+  // The same for a platform package: its install folder's manifest and its
+  // identity. A platform error gives E_FAIL.
+  static HRESULT GetAppDisplayName(hkbrt::IPackage* package, wchar_t** out);
 
   // Reads forward to the next element of that local name, anywhere further on.
   static HRESULT MoveToElementByName(IXmlReader* reader, const wchar_t* name);

@@ -1,0 +1,158 @@
+#include "pm_support.h"
+
+namespace hkbhtest {
+
+namespace {
+
+constexpr wchar_t kClassKey[] =
+    L"Software\\Microsoft\\WindowsRuntime\\ActivatableClassId\\Windows.Management.Deployment.PackageManager";
+
+std::vector<std::string> Split(const std::string& line, char at) {
+  std::vector<std::string> out;
+  size_t from = 0;
+  for (;;) {
+    const size_t to = line.find(at, from);
+    out.push_back(line.substr(from, to == std::string::npos ? std::string::npos : to - from));
+    if (to == std::string::npos) return out;
+    from = to + 1;
+  }
+}
+
+}  // namespace
+
+ScopedPackageManager::ScopedPackageManager() {
+  const std::wstring dll = hkbtest::StandinFile(L"package_manager_standin.dll");
+  m_dll.emplace(HKEY_LOCAL_MACHINE, kClassKey, L"DllPath", std::optional<std::wstring>(dll));
+  m_scenario.emplace(L"HKBH_PM_SCENARIO", m_folder.file(L"scenario.txt"));
+  m_records.emplace(L"HKBH_PM_RECORDS", m_folder.file(L"records.txt"));
+  m_ok = m_dll->ok() && hkbtest::FileExists(dll) && !m_folder.path().empty();
+  SetScenario("");
+}
+
+void ScopedPackageManager::SetScenario(const std::string& text) const {
+  hkbtest::WriteFileBytes(m_folder.file(L"scenario.txt"), text);
+}
+
+std::vector<std::vector<std::string>> ScopedPackageManager::Records() const {
+  std::vector<std::vector<std::string>> out;
+  for (const std::string& line : Split(hkbtest::ReadFileBytes(m_folder.file(L"records.txt")), '\n'))
+    if (!line.empty()) out.push_back(Split(line, '\t'));
+  return out;
+}
+
+size_t ScopedPackageManager::Count(const std::string& method, const std::string& last) const {
+  size_t n = 0;
+  for (const auto& r : Records())
+    if (r[0] == method && (last.empty() || r.back() == last)) ++n;
+  return n;
+}
+
+void ScopedPackageManager::ClearRecords() const { ::DeleteFileW(m_folder.file(L"records.txt").c_str()); }
+
+std::string PackageLine(const std::string& family, const std::string& version, const std::wstring& folder) {
+  const std::string name = family.substr(0, family.find('_'));
+  return "package\t" + family + "\t" + name + "_" + version + "_x64__" + family.substr(family.find('_') + 1) +
+         "\t" + name + "\t" + version + "\t" + Utf8(folder) + "\n";
+}
+
+bool WriteManifest(const std::wstring& folder, const std::vector<std::string>& displayNames) {
+  std::string xml =
+      "<?xml version=\"1.0\" encoding=\"utf-8\"?>\r\n"
+      "<Package xmlns=\"http://schemas.microsoft.com/appx/2010/manifest\">\r\n  <Applications>\r\n";
+  for (const std::string& name : displayNames)
+    xml += "    <Application Id=\"App\"><VisualElements DisplayName=\"" + name +
+           "\"><DefaultTile ShortName=\"s-" + name + "\" /></VisualElements></Application>\r\n";
+  xml += "  </Applications>\r\n</Package>\r\n";
+  return MakeFolders(folder) && hkbtest::WriteFileBytes(folder + L"\\AppxManifest.xml", xml);
+}
+
+ScopedUserFolders::ScopedUserFolders() {
+  m_local.emplace(L"LOCALAPPDATA", m_root.path() + L"\\local");
+  m_roaming.emplace(L"APPDATA", m_root.path() + L"\\roaming");
+  m_all.emplace(L"ALLUSERSPROFILE", m_root.path() + L"\\all");
+  MakeFolders(CommonPrograms());
+  MakeFolders(UserPrograms());
+}
+
+std::wstring ScopedUserFolders::CatalogueFolder(const std::wstring& base) const {
+  return m_root.path() + L"\\local\\ZEV\\HkbHelper\\" + base;
+}
+
+bool WaitUntil(const std::function<bool()>& done, DWORD ceiling_ms) {
+  const ULONGLONG end = ::GetTickCount64() + ceiling_ms;
+  for (;;) {
+    if (done()) return true;
+    if (::GetTickCount64() > end) return false;
+    ::Sleep(20);
+  }
+}
+
+size_t CountLines(const std::wstring& path, const std::string& needle) {
+  size_t n = 0;
+  for (const std::string& line : Split(hkbtest::ReadFileBytes(path), '\n'))
+    if (line.find(needle) != std::string::npos) ++n;
+  return n;
+}
+
+std::wstring HkbHelperPath() { return hkbtest::DistFile(L"Program Files\\ZEVHKB\\HkbHelper.dll"); }
+
+HkbHelperDll::HkbHelperDll() : lib(HkbHelperPath()) {
+  if (!lib) return;
+  Initialize = lib.proc<decltype(Initialize)>("HkbhInitialize");
+  Finalize = lib.proc<decltype(Finalize)>("HkbhFinalize");
+  IsInstalled = lib.proc<decltype(IsInstalled)>("HkbhIsInstalled");
+  IsInstalledByAppUserModeID =
+      lib.proc<decltype(IsInstalledByAppUserModeID)>("HkbhIsInstalledByAppUserModeID");
+  GetAppDisplayNameByPFN = lib.proc<decltype(GetAppDisplayNameByPFN)>("HkbhGetAppDisplayNameByPFN");
+  ReleaseString = lib.proc<decltype(ReleaseString)>("HkbhReleaseString");
+}
+
+HostProcess::HostProcess(const std::wstring& exe, const ScopedFolder& folder, const std::wstring& cwd) {
+  static int counter = 0;
+  const std::wstring tag = std::to_wstring(::GetCurrentProcessId()) + L"_" + std::to_wstring(++counter);
+  m_results = folder.file(L"host" + tag + L".txt");
+  const std::wstring quit = L"Local\\hkbh_host_quit_" + tag;
+  m_quit.reset(::CreateEventW(nullptr, TRUE, FALSE, quit.c_str()));
+  std::wstring command = L"\"" + exe + L"\" \"" + HkbHelperPath() + L"\" \"" + m_results + L"\" " + quit;
+  STARTUPINFOW si = {};
+  si.cb = sizeof si;
+  PROCESS_INFORMATION pi = {};
+  if (!::CreateProcessW(exe.c_str(), command.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                        cwd.empty() ? nullptr : cwd.c_str(), &si, &pi))
+    return;
+  ::CloseHandle(pi.hThread);
+  m_process.reset(pi.hProcess);
+  m_pid = pi.dwProcessId;
+}
+
+HostProcess::~HostProcess() {
+  if (m_process && ::WaitForSingleObject(m_process.get(), 0) == WAIT_TIMEOUT && Stop() == ~0u)
+    ::TerminateProcess(m_process.get(), 1);
+}
+
+std::string HostProcess::Results() const { return hkbtest::ReadFileBytes(m_results); }
+
+std::string HostProcess::WaitInitialized(DWORD ceiling_ms) const {
+  std::string line;
+  WaitUntil(
+      [&] {
+        const std::string text = Results();
+        const size_t at = text.find("init ");
+        if (at == std::string::npos || text.find('\n', at) == std::string::npos) return false;
+        line = text.substr(at, text.find('\r', at) - at);
+        return true;
+      },
+      ceiling_ms);
+  return line;
+}
+
+DWORD HostProcess::Stop(DWORD ceiling_ms) {
+  if (!m_process) return ~0u;
+  ::SetEvent(m_quit.get());
+  if (::WaitForSingleObject(m_process.get(), ceiling_ms) != WAIT_OBJECT_0) return ~0u;
+  DWORD code = ~0u;
+  ::GetExitCodeProcess(m_process.get(), &code);
+  return code;
+}
+
+}  // namespace hkbhtest
