@@ -127,10 +127,16 @@ bool AppVisibilityStandin::ok() const {
          FileExists(StandinFile(L"appvisibility_standin.dll"));
 }
 
+bool AppVisibilityStandin::SetScenario(const std::string& text) {
+  if (!m_scope.SetScenario(text)) return false;
+  hkbstandin::AppendRecord(L"appvisibility", {L"scenario"});
+  return true;
+}
+
 std::vector<std::wstring> AppVisibilityStandin::Calls() const {
   std::vector<std::wstring> out;
   for (const hkbstandin::Record& r : m_scope.Records())
-    if (!r.empty() && r[0]) out.push_back(*r[0]);
+    if (!r.empty() && r[0] && *r[0] != L"scenario") out.push_back(*r[0]);
   return out;
 }
 

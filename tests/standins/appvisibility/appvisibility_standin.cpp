@@ -4,9 +4,9 @@
 //   create / destroy                       an object made / its last release
 //   IsLauncherVisible
 //   GetAppVisibilityOnMonitor <monitor handle, hex>
-// The scenario decides the answers. The n-th call of a method takes the n-th
-// item of its comma-separated list (counted by its records), the last item
-// repeating:
+// The scenario decides the answers. The n-th call of a method since the
+// scenario was set (the test marks that with a "scenario" record) takes the
+// n-th item of its comma-separated list, the last item repeating:
 //   launcher=<0|1,...>      IsLauncherVisible (default 0)
 //   visibility=<0|1|2,...>  GetAppVisibilityOnMonitor (default 1)
 //   launcher.hr=<HRESULT>   IsLauncherVisible fails with it
@@ -32,12 +32,15 @@ constexpr IID kInterface = {0x2246ea2d, 0xcaea, 0x4444, {0xa3, 0xc4, 0x6d, 0xe8,
 std::atomic<long> s_objects{0};
 std::atomic<long> s_locks{0};
 
-// How often `method` was recorded before.
+// How often `method` was recorded since the last "scenario" record.
 size_t CallsBefore(const wchar_t* method) {
   size_t n = 0;
   for (const hkbstandin::Record& r :
-       hkbstandin::ParseRecords(hkbstandin::ReadWholeFile(hkbstandin::ConfigPath(kName, L"Records"))))
-    if (!r.empty() && r[0] && *r[0] == method) ++n;
+       hkbstandin::ParseRecords(hkbstandin::ReadWholeFile(hkbstandin::ConfigPath(kName, L"Records")))) {
+    if (r.empty() || !r[0]) continue;
+    if (*r[0] == L"scenario") n = 0;
+    if (*r[0] == method) ++n;
+  }
   return n;
 }
 

@@ -85,7 +85,8 @@ class AppVisibilityStandin {
  public:
   explicit AppVisibilityStandin(const std::string& scenario = "launcher=1\nvisibility=1\n");
   bool ok() const;
-  bool SetScenario(const std::string& text) { return m_scope.SetScenario(text); }
+  // Sets the answers and starts their lists afresh (a "scenario" record).
+  bool SetScenario(const std::string& text);
   // The method (or "create" / "destroy") of every record, in order.
   std::vector<std::wstring> Calls() const;
   // Monitor handles (hex) passed to GetAppVisibilityOnMonitor.
