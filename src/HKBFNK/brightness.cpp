@@ -14,6 +14,7 @@
 #include <cstring>
 #include <cwchar>
 #include <initializer_list>
+#include <optional>
 #include <string>
 
 #include "HKBFNK.h"
@@ -40,16 +41,16 @@ static_assert(sizeof(OSVERSIONINFOW) == 276);
 static_assert((WBEM_FLAG_RETURN_IMMEDIATELY | WBEM_FLAG_FORWARD_ONLY) == 0x30);
 
 // Per-process state of the library.
-int s_nComInitialised = 0;
-DWORD s_dwComThread = 0;  // the thread whose COM initialisation the library owns
-int s_nVersionCode = 0;
-int s_nLevelCount = 0;
-int s_nTableLoaded = 0;
-IWbemServices* s_pService = nullptr;
-IWbemLocator* s_pLocator = nullptr;
-int s_nAttachCount = 0;
-uint8_t s_Levels[kMaxLevels] = {};
-wchar_t s_szPanel[kText] = {};
+std::optional<hkb::ComInit> s_comInit;  // this library's own COM initialisation, once it succeeded
+DWORD s_comThread = 0;                  // the thread that made it
+int s_versionCode = 0;
+int s_levelCount = 0;
+int s_tableLoaded = 0;
+hkb::ComPtr<IWbemServices> s_service;
+hkb::ComPtr<IWbemLocator> s_locator;
+int s_attachCount = 0;
+uint8_t s_levels[kMaxLevels] = {};
+wchar_t s_panelName[kText] = {};
 
 int GetOsVersionCode() {
   OSVERSIONINFOW info = {};
@@ -76,14 +77,8 @@ bool Compose(wchar_t (&out)[kText], std::initializer_list<const wchar_t*> parts)
 }
 
 void ReleaseWmi() {
-  if (s_pService) {
-    s_pService->Release();
-    s_pService = nullptr;
-  }
-  if (s_pLocator) {
-    s_pLocator->Release();
-    s_pLocator = nullptr;
-  }
+  s_service.reset();
+  s_locator.reset();
 }
 
 HRESULT ConnectWmi() {
@@ -91,12 +86,12 @@ HRESULT ConnectWmi() {
   ReleaseWmi();
   if (!ns.get()) return E_OUTOFMEMORY;
   HRESULT hr = ::CoCreateInstance(kClsidWbemLocator, nullptr, CLSCTX_INPROC_SERVER, kIidWbemLocator,
-                                  reinterpret_cast<void**>(&s_pLocator));
-  if (SUCCEEDED(hr) && s_pLocator) {
-    hr = s_pLocator->ConnectServer(ns.get(), nullptr, nullptr, nullptr, kConnectUseMaxWait, nullptr, nullptr,
-                                   &s_pService);
-    if (SUCCEEDED(hr) && s_pService) {
-      hr = ::CoSetProxyBlanket(s_pService, RPC_C_AUTHN_WINNT, RPC_C_AUTHZ_NONE, nullptr,
+                                  s_locator.put_void());
+  if (SUCCEEDED(hr) && s_locator) {
+    hr = s_locator->ConnectServer(ns.get(), nullptr, nullptr, nullptr, kConnectUseMaxWait, nullptr, nullptr,
+                                  s_service.put());
+    if (SUCCEEDED(hr) && s_service) {
+      hr = ::CoSetProxyBlanket(s_service.get(), RPC_C_AUTHN_WINNT, RPC_C_AUTHZ_NONE, nullptr,
                                RPC_C_AUTHN_LEVEL_CALL, RPC_C_IMP_LEVEL_IMPERSONATE, nullptr, EOAC_NONE);
       if (SUCCEEDED(hr)) return S_OK;
     }
@@ -107,16 +102,16 @@ HRESULT ConnectWmi() {
 
 // COM on this thread and the WMI connection, made on first need.
 HRESULT EnsureWmi() {
-  if (!s_nComInitialised) {
-    const HRESULT hr = ::CoInitialize(nullptr);
-    if (FAILED(hr)) {
-      s_nComInitialised = 0;
+  if (!s_comInit) {
+    s_comInit.emplace(COINIT_APARTMENTTHREADED);  // as CoInitialize does
+    if (!s_comInit->ok()) {
+      const HRESULT hr = s_comInit->result();
+      s_comInit.reset();  // tried again by the next call
       return hr;
     }
-    s_nComInitialised = 1;
-    s_dwComThread = ::GetCurrentThreadId();
+    s_comThread = ::GetCurrentThreadId();
   }
-  if (!s_pService) {
+  if (!s_service) {
     const HRESULT hr = ConnectWmi();
     if (FAILED(hr)) return hr;
   }
@@ -124,17 +119,17 @@ HRESULT EnsureWmi() {
 }
 
 // Walks the properties of every "WmiMonitorBrightness" instance, in the order
-// WMI lists them, calling on_property(name, value) for each. The result is
+// WMI lists them, calling onProperty(name, value) for each. The result is
 // that of the enumerator's last Next.
 template <class OnProperty>
-HRESULT WalkBrightnessInstances(OnProperty&& on_property) {
+HRESULT WalkBrightnessInstances(OnProperty&& onProperty) {
   HRESULT hr = EnsureWmi();
   if (FAILED(hr)) return hr;
   hkb::Bstr cls(L"WmiMonitorBrightness");
   if (!cls.get()) return E_OUTOFMEMORY;
   hkb::ComPtr<IEnumWbemClassObject> instances;
-  hr = s_pService->CreateInstanceEnum(cls.get(), WBEM_FLAG_RETURN_IMMEDIATELY | WBEM_FLAG_FORWARD_ONLY,
-                                      nullptr, instances.put());
+  hr = s_service->CreateInstanceEnum(cls.get(), WBEM_FLAG_RETURN_IMMEDIATELY | WBEM_FLAG_FORWARD_ONLY,
+                                     nullptr, instances.put());
   if (FAILED(hr) || !instances) return hr;
 
   for (;;) {
@@ -149,7 +144,7 @@ HRESULT WalkBrightnessInstances(OnProperty&& on_property) {
       CIMTYPE type = 0;
       long flavor = 0;
       if (object->Next(0, name.put(), value.put(), &type, &flavor) != WBEM_S_NO_ERROR) break;
-      if (name.get()) on_property(name.get(), value.get());
+      if (name.get()) onProperty(name.get(), value.get());
     }
     object->EndEnumeration();
   }
@@ -163,7 +158,8 @@ HRESULT ReadCurrentBrightness(int* brightness) {
   return WalkBrightnessInstances([&](const wchar_t* name, const VARIANT& value) {
     if (NameIs(name, L"InstanceName")) {
       // A name that is no text or does not fit addresses no panel.
-      if (value.vt != VT_BSTR || !value.bstrVal || !Compose(s_szPanel, {value.bstrVal})) s_szPanel[0] = L'\0';
+      if (value.vt != VT_BSTR || !value.bstrVal || !Compose(s_panelName, {value.bstrVal}))
+        s_panelName[0] = L'\0';
     } else if (NameIs(name, L"CurrentBrightness")) {
       if (value.vt == VT_UI1)
         *brightness = value.bVal;
@@ -178,7 +174,7 @@ HRESULT ReadCurrentBrightness(int* brightness) {
 HRESULT ReadBrightnessLevels(uint16_t (&levels)[kMaxLevels], int* count) {
   uint32_t stated = 0;
   size_t delivered = 0;
-  bool stated_seen = false;
+  bool statedSeen = false;
   const HRESULT hr = WalkBrightnessInstances([&](const wchar_t* name, const VARIANT& value) {
     if (NameIs(name, L"Level")) {
       if (value.vt != (VT_ARRAY | VT_UI1) || !value.parray || ::SafeArrayGetDim(value.parray) < 1) return;
@@ -193,11 +189,11 @@ HRESULT ReadBrightnessLevels(uint16_t (&levels)[kMaxLevels], int* count) {
     } else if (NameIs(name, L"Levels")) {
       if (value.vt == VT_I4 || value.vt == VT_UI4) {
         stated = value.ulVal;
-        stated_seen = true;
+        statedSeen = true;
       }
     }
   });
-  if (stated_seen) *count = static_cast<int>(hkbfnk::UsableLevelCount(stated, delivered));
+  if (statedSeen) *count = static_cast<int>(hkbfnk::UsableLevelCount(stated, delivered));
   return hr;
 }
 
@@ -208,13 +204,13 @@ bool LoadLevelTable() {
   int count = 0;
   const HRESULT hr = ReadBrightnessLevels(buffer, &count);
   if (FAILED(hr) || count <= 0) {
-    s_nTableLoaded = 0;
+    s_tableLoaded = 0;
     return false;
   }
-  s_nTableLoaded = 1;
-  std::memset(s_Levels, 0, sizeof(s_Levels));
-  for (int i = 0; i < count; ++i) s_Levels[i] = static_cast<uint8_t>(buffer[i] & 0xFF);
-  s_nLevelCount = count;
+  s_tableLoaded = 1;
+  std::memset(s_levels, 0, sizeof(s_levels));
+  for (int i = 0; i < count; ++i) s_levels[i] = static_cast<uint8_t>(buffer[i] & 0xFF);
+  s_levelCount = count;
   return true;
 }
 
@@ -225,55 +221,55 @@ HRESULT SetPanelBrightness(int level) {
   if (FAILED(hr)) return hr;
 
   wchar_t path[kText];
-  if (!Compose(path, {L"WmiMonitorBrightnessMethods.InstanceName='", s_szPanel, L"'"}))
+  if (!Compose(path, {L"WmiMonitorBrightnessMethods.InstanceName='", s_panelName, L"'"}))
     return WBEM_E_INVALID_OBJECT_PATH;
-  wchar_t level_text[kText];
-  if (!Compose(level_text, {std::to_wstring(level).c_str()})) return E_INVALIDARG;
+  wchar_t levelText[kText];
+  if (!Compose(levelText, {std::to_wstring(level).c_str()})) return E_INVALIDARG;
 
   hkb::Bstr cls(L"WmiMonitorBrightnessMethods");
   hkb::Bstr method(L"WmiSetBrightness");
-  hkb::Bstr object_path(path);
-  hkb::Bstr brightness(level_text);
+  hkb::Bstr objectPath(path);
+  hkb::Bstr brightness(levelText);
   hkb::Bstr timeout(L"0");
-  if (!cls.get() || !method.get() || !object_path.get() || !brightness.get() || !timeout.get())
+  if (!cls.get() || !method.get() || !objectPath.get() || !brightness.get() || !timeout.get())
     return E_OUTOFMEMORY;
 
-  hkb::ComPtr<IWbemClassObject> class_object;
+  hkb::ComPtr<IWbemClassObject> classObject;
   hkb::ComPtr<IWbemClassObject> signature;
-  hkb::ComPtr<IWbemClassObject> in_params;
-  hkb::ComPtr<IWbemClassObject> out_params;
+  hkb::ComPtr<IWbemClassObject> inParams;
+  hkb::ComPtr<IWbemClassObject> outParams;
 
   // Each step runs only when the one before answered exactly 0; a step that
   // answers 0 without its object stops the sequence as a failure.
-  hr = s_pService->GetObject(cls.get(), 0, nullptr, class_object.put(), nullptr);
-  if (hr == WBEM_S_NO_ERROR && !class_object) hr = WBEM_E_FAILED;
+  hr = s_service->GetObject(cls.get(), 0, nullptr, classObject.put(), nullptr);
+  if (hr == WBEM_S_NO_ERROR && !classObject) hr = WBEM_E_FAILED;
   if (hr == WBEM_S_NO_ERROR) {
-    hr = class_object->GetMethod(method.get(), 0, signature.put(), nullptr);
+    hr = classObject->GetMethod(method.get(), 0, signature.put(), nullptr);
     if (hr == WBEM_S_NO_ERROR && !signature) hr = WBEM_E_FAILED;
   }
   if (hr == WBEM_S_NO_ERROR) {
-    hr = signature->SpawnInstance(0, in_params.put());
-    if (hr == WBEM_S_NO_ERROR && !in_params) hr = WBEM_E_FAILED;
+    hr = signature->SpawnInstance(0, inParams.put());
+    if (hr == WBEM_S_NO_ERROR && !inParams) hr = WBEM_E_FAILED;
   }
   if (hr == WBEM_S_NO_ERROR) {
     VARIANT v;
     v.vt = VT_BSTR;
     v.bstrVal = brightness.get();
-    hr = in_params->Put(L"Brightness", 0, &v, CIM_UINT8);
+    hr = inParams->Put(L"Brightness", 0, &v, CIM_UINT8);
   }
   if (hr == WBEM_S_NO_ERROR) {
     VARIANT v;
     v.vt = VT_BSTR;
     v.bstrVal = timeout.get();
-    hr = in_params->Put(L"Timeout", 0, &v, CIM_UINT32);
+    hr = inParams->Put(L"Timeout", 0, &v, CIM_UINT32);
   }
   if (hr == WBEM_S_NO_ERROR) {
-    hr = s_pService->ExecMethod(object_path.get(), method.get(), 0, nullptr, in_params.get(),
-                                out_params.put(), nullptr);
+    hr = s_service->ExecMethod(objectPath.get(), method.get(), 0, nullptr, inParams.get(), outParams.put(),
+                               nullptr);
   }
-  if (hr == WBEM_S_NO_ERROR && out_params) {
+  if (hr == WBEM_S_NO_ERROR && outParams) {
     hkb::Variant result;  // the method's own return value is not looked at
-    hr = out_params->Get(L"ReturnValue", 0, result.put(), nullptr, nullptr);
+    hr = outParams->Get(L"ReturnValue", 0, result.put(), nullptr, nullptr);
   }
   return hr;
 }
@@ -314,15 +310,18 @@ bool ReadSchemeBrightness(DWORD* value) {
 // and CoUninitialize there would take away the caller's own initialisation.
 // Neither waits for another thread; COM frees its in-process servers through
 // the loader on this same thread, which the loader lock allows.
-void ShutdownWmi(bool process_ending) {
-  if (process_ending) return;
-  const bool own_thread = ::GetCurrentThreadId() == s_dwComThread;
-  if (s_nComInitialised && !own_thread) return;  // the objects belong to that thread's apartment
-  ReleaseWmi();
-  if (s_nComInitialised) {
-    s_nComInitialised = 0;
-    ::CoUninitialize();
+void ShutdownWmi(bool processEnding) {
+  const bool ownThread = s_comInit && ::GetCurrentThreadId() == s_comThread;
+  if (processEnding || (s_comInit && !ownThread)) {
+    // Left as they are: neither released nor uninitialised, also not by the
+    // owners' destructors, which run after this.
+    s_service.detach();
+    s_locator.detach();
+    if (s_comInit) s_comInit->dismiss();
+    return;
   }
+  ReleaseWmi();
+  s_comInit.reset();  // CoUninitialize, once, on the thread that initialised
 }
 
 template <class F>
@@ -339,8 +338,8 @@ int Guarded(F&& f) {
 namespace hkbfnk {
 
 int VersionCodeNow() {
-  if (s_nVersionCode == kVersionUnknown) s_nVersionCode = GetOsVersionCode();
-  return s_nVersionCode;
+  if (s_versionCode == kVersionUnknown) s_versionCode = GetOsVersionCode();
+  return s_versionCode;
 }
 
 }  // namespace hkbfnk
@@ -348,16 +347,16 @@ int VersionCodeNow() {
 extern "C" int HKBFNK_SetCurrentBright(int direction) {
   return Guarded([&] {
     if (hkbfnk::VersionCodeNow() < hkbfnk::kGateStepBrightness) return 0;
-    if (!s_nTableLoaded) {
-      s_szPanel[0] = L'\0';
+    if (!s_tableLoaded) {
+      s_panelName[0] = L'\0';
       if (!LoadLevelTable()) return 0;
     }
     int current = 0;
     if (FAILED(ReadCurrentBrightness(&current))) return 0;
-    const int index = hkbfnk::StepLevelIndex(s_Levels, static_cast<size_t>(s_nLevelCount),
+    const int index = hkbfnk::StepLevelIndex(s_levels, static_cast<size_t>(s_levelCount),
                                              static_cast<uint32_t>(current), direction);
     if (index < 0) return 0;
-    if (FAILED(SetPanelBrightness(s_Levels[index]))) return 0;
+    if (FAILED(SetPanelBrightness(s_levels[index]))) return 0;
     return index + 1;
   });
 }
@@ -370,8 +369,8 @@ extern "C" int HKBFNK_MatchMonitorBrightness(void) {
     int current = 0;
     if (FAILED(ReadCurrentBrightness(&current))) return 0;
     if (static_cast<DWORD>(current) == scheme) return 1;
-    if (!s_nTableLoaded && !LoadLevelTable()) return 0;
-    if (hkbfnk::FindLevel(s_Levels, static_cast<size_t>(s_nLevelCount), scheme) < 0) return 0;
+    if (!s_tableLoaded && !LoadLevelTable()) return 0;
+    if (hkbfnk::FindLevel(s_levels, static_cast<size_t>(s_levelCount), scheme) < 0) return 0;
     if (FAILED(SetPanelBrightness(static_cast<int>(scheme)))) return 0;
     return 1;
   });
@@ -379,9 +378,9 @@ extern "C" int HKBFNK_MatchMonitorBrightness(void) {
 
 extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID reserved) {
   if (reason == DLL_PROCESS_ATTACH) {
-    ++s_nAttachCount;
+    ++s_attachCount;
   } else if (reason == DLL_PROCESS_DETACH) {
-    if (--s_nAttachCount == 0) ShutdownWmi(reserved != nullptr);
+    if (--s_attachCount == 0) ShutdownWmi(reserved != nullptr);
   }
   return TRUE;
 }

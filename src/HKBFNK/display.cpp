@@ -32,17 +32,17 @@ std::unique_ptr<T[]> Allocate(UINT32 count) {
 extern "C" int HKBFNK_QueryDisplayConfig(void) {
   try {
     if (hkbfnk::VersionCodeNow() < hkbfnk::kGateQueryTopology) return 0;
-    UINT32 path_count = 0;
-    UINT32 mode_count = 0;
-    if (::GetDisplayConfigBufferSizes(QDC_DATABASE_CURRENT, &path_count, &mode_count) != ERROR_SUCCESS)
+    UINT32 pathCount = 0;
+    UINT32 modeCount = 0;
+    if (::GetDisplayConfigBufferSizes(QDC_DATABASE_CURRENT, &pathCount, &modeCount) != ERROR_SUCCESS)
       return 0;
-    auto paths = Allocate<DISPLAYCONFIG_PATH_INFO>(path_count);
+    auto paths = Allocate<DISPLAYCONFIG_PATH_INFO>(pathCount);
     if (!paths) return 0;
-    auto modes = Allocate<DISPLAYCONFIG_MODE_INFO>(mode_count);
+    auto modes = Allocate<DISPLAYCONFIG_MODE_INFO>(modeCount);
     if (!modes) return 0;
     DISPLAYCONFIG_TOPOLOGY_ID topology = {};
     // A single attempt: a configuration that grew meanwhile gives 0.
-    const LONG result = ::QueryDisplayConfig(QDC_DATABASE_CURRENT, &path_count, paths.get(), &mode_count,
+    const LONG result = ::QueryDisplayConfig(QDC_DATABASE_CURRENT, &pathCount, paths.get(), &modeCount,
                                              modes.get(), &topology);
     if (result != ERROR_SUCCESS) return 0;
     return static_cast<int>(topology);
@@ -53,8 +53,8 @@ extern "C" int HKBFNK_QueryDisplayConfig(void) {
 
 extern "C" int HKBFNK_RightRotate(void) {
   try {
-    UINT32 path_count = 0;
-    UINT32 mode_count = 0;
+    UINT32 pathCount = 0;
+    UINT32 modeCount = 0;
     std::unique_ptr<DISPLAYCONFIG_PATH_INFO[]> paths;
     std::unique_ptr<DISPLAYCONFIG_MODE_INFO[]> modes;
     DISPLAYCONFIG_TOPOLOGY_ID topology = {};
@@ -62,32 +62,31 @@ extern "C" int HKBFNK_RightRotate(void) {
     const long result = hkbfnk::RunAttempts(hkbfnk::kRotateAttempts, [&]() -> hkbfnk::Attempt {
       paths.reset();
       modes.reset();
-      const LONG sizes = ::GetDisplayConfigBufferSizes(QDC_DATABASE_CURRENT, &path_count, &mode_count);
+      const LONG sizes = ::GetDisplayConfigBufferSizes(QDC_DATABASE_CURRENT, &pathCount, &modeCount);
       if (sizes != ERROR_SUCCESS) return hkbfnk::SizesFailed(sizes);
-      paths = Allocate<DISPLAYCONFIG_PATH_INFO>(path_count);
-      modes = Allocate<DISPLAYCONFIG_MODE_INFO>(mode_count);
+      paths = Allocate<DISPLAYCONFIG_PATH_INFO>(pathCount);
+      modes = Allocate<DISPLAYCONFIG_MODE_INFO>(modeCount);
       if (!paths || !modes) {
         paths.reset();
         modes.reset();
         return hkbfnk::AllocationFailed();
       }
-      return hkbfnk::Queried(::QueryDisplayConfig(QDC_DATABASE_CURRENT, &path_count, paths.get(), &mode_count,
+      return hkbfnk::Queried(::QueryDisplayConfig(QDC_DATABASE_CURRENT, &pathCount, paths.get(), &modeCount,
                                                   modes.get(), &topology));
     });
     if (result != ERROR_SUCCESS) return 0;
     // Without any path there is nothing to turn.
-    if (path_count == 0) return 0;
+    if (pathCount == 0) return 0;
 
-    std::vector<hkbfnk::PathTarget> targets(path_count);
-    for (UINT32 i = 0; i < path_count; ++i) {
+    std::vector<hkbfnk::PathTarget> targets(pathCount);
+    for (UINT32 i = 0; i < pathCount; ++i) {
       targets[i] = {paths[i].targetInfo.statusFlags, static_cast<uint32_t>(paths[i].targetInfo.rotation)};
     }
     if (!hkbfnk::TurnPaths(targets.data(), targets.size(), static_cast<uint32_t>(topology))) return 0;
-    for (UINT32 i = 0; i < path_count; ++i) {
+    for (UINT32 i = 0; i < pathCount; ++i) {
       paths[i].targetInfo.rotation = static_cast<DISPLAYCONFIG_ROTATION>(targets[i].rotation);
     }
-    return ::SetDisplayConfig(path_count, paths.get(), mode_count, modes.get(), kApplyRotation) ==
-                   ERROR_SUCCESS
+    return ::SetDisplayConfig(pathCount, paths.get(), modeCount, modes.get(), kApplyRotation) == ERROR_SUCCESS
                ? 1
                : 0;
   } catch (...) {

@@ -55,7 +55,7 @@ int FindLevel(const uint8_t* levels, size_t count, uint32_t value) {
   return -1;
 }
 
-bool UseAcIndex(uint8_t ac_line_status) { return ac_line_status == 1; }
+bool UseAcIndex(uint8_t acLineStatus) { return acLineStatus == 1; }
 
 uint32_t NextRotation(uint32_t rotation) {
   switch (rotation) {
@@ -71,7 +71,7 @@ bool TurnPaths(PathTarget* paths, size_t count, uint32_t topology) {
   const size_t chosen = topology == kTopologyClone ? count : std::min<size_t>(count, 1);
   bool applicable = true;
   for (size_t i = 0; i < chosen; ++i) {
-    if (paths[i].status_flags == 0) continue;
+    if (paths[i].statusFlags == 0) continue;
     const uint32_t next = NextRotation(paths[i].rotation);
     if (next == 0) {
       applicable = false;

@@ -43,7 +43,7 @@ int FindLevel(const uint8_t* levels, size_t count, uint32_t value);
 
 // True when the AC index of a power scheme applies for this line status
 // (1 = on mains); 0 (battery) and 255 (unknown) use the DC index.
-bool UseAcIndex(uint8_t ac_line_status);
+bool UseAcIndex(uint8_t acLineStatus);
 
 // Display rotation values and topology identifiers of the platform.
 constexpr uint32_t kRotateIdentity = 1;
@@ -61,7 +61,7 @@ uint32_t NextRotation(uint32_t rotation);
 
 // The target part of a display path that the rotation reads and writes.
 struct PathTarget {
-  uint32_t status_flags;
+  uint32_t statusFlags;
   uint32_t rotation;
 };
 

@@ -1,5 +1,5 @@
 // Turns 9-byte button reports into the event messages posted to the host
-// window. Plain C++: the window side is reached only through ReportSink.
+// window. Plain C++: the window side is reached only through IReportSink.
 #pragma once
 
 #include <cstddef>
@@ -24,9 +24,9 @@ constexpr uint32_t kLongPressTimerBit2 = 0;
 constexpr uint32_t kLongPressMilliseconds = 1000;
 
 // What the decoder needs from the window side.
-class ReportSink {
+class IReportSink {
  public:
-  virtual void Post(uint32_t message, uintptr_t wparam, intptr_t lparam) = 0;
+  virtual void Post(uint32_t message, uintptr_t wParam, intptr_t lParam) = 0;
   // Sets a one-shot long-press timer; the result is kept as the button's mark
   // (0: the timer could not be set).
   virtual uintptr_t SetLongPressTimer(uint32_t id, uint32_t milliseconds) = 0;
@@ -35,7 +35,7 @@ class ReportSink {
   virtual void RetrySessionRegistration() = 0;
 
  protected:
-  ~ReportSink() = default;
+  ~IReportSink() = default;
 };
 
 // True when a kind-1 code is posted as a key code (group A) rather than as
@@ -49,7 +49,7 @@ constexpr bool IsGroupA(uint8_t code) {
 
 class CReportDecoder {
  public:
-  explicit CReportDecoder(ReportSink& sink) : m_sink(sink) {}
+  explicit CReportDecoder(IReportSink& sink) : m_sink(sink) {}
 
   // One report as read from the device (kReportSize bytes).
   void Decode(const uint8_t* report);
@@ -57,12 +57,12 @@ class CReportDecoder {
   void OnLongPressTimer(uintptr_t id);
 
   // Held state, for tests and diagnostics.
-  uint8_t last_code1() const { return m_lastCode1; }
-  uint8_t held_bits2() const { return m_heldBits2; }
-  uint8_t held_bits4() const { return m_heldBits4; }
-  uint8_t last_code5() const { return m_lastCode5; }
-  uintptr_t bit1_mark() const { return m_bit1Mark; }
-  uintptr_t bit2_mark() const { return m_bit2Mark; }
+  uint8_t LastCode1() const { return m_lastCode1; }
+  uint8_t HeldBits2() const { return m_heldBits2; }
+  uint8_t HeldBits4() const { return m_heldBits4; }
+  uint8_t LastCode5() const { return m_lastCode5; }
+  uintptr_t Bit1Mark() const { return m_bit1Mark; }
+  uintptr_t Bit2Mark() const { return m_bit2Mark; }
 
  private:
   void DecodeKind1(uint8_t code, uint8_t second);
@@ -72,7 +72,7 @@ class CReportDecoder {
   void PressKind2(uint8_t bit);
   void ReleaseKind2(uint8_t bit);
 
-  ReportSink& m_sink;
+  IReportSink& m_sink;
   uint8_t m_lastCode1 = 0;
   uint8_t m_heldBits2 = 0;
   uint8_t m_heldBits4 = 0;

@@ -17,11 +17,11 @@ zevosd::WorkArea GetWorkArea() {
 
 }  // namespace
 
-BOOL COSDBase::Create(const OSD_REQUEST* pRequest) {
+BOOL COSDBase::Create(const OSD_REQUEST* request) {
   LPCWSTR cls = RegisterWndClass(kClassStyle);
   if (!cls) return FALSE;
   return CreateEx(kExStyle, cls, L"", kStyle, 0, 0, 0, 0, nullptr, nullptr,
-                  const_cast<OSD_REQUEST*>(pRequest));
+                  const_cast<OSD_REQUEST*>(request));
 }
 
 BOOL COSDBase::DestroyWindow() {
@@ -33,21 +33,20 @@ BOOL COSDBase::PreCreateWindow(CREATESTRUCTW& cs) {
   const auto* request = static_cast<const OSD_REQUEST*>(cs.lpCreateParams);
   if (!request || !zevosd::IsDisplayable(request->nPosition, request->nHeightDiv)) return FALSE;
 
-  m_dwVersion = request->dwVersion;
-  m_dwKind = request->dwKind;
-  m_crColor = request->crColor;
-  m_nPosition = request->nPosition;
-  m_nDuration = request->nDuration;
-  m_nHeightDiv = request->nHeightDiv;
-  m_nWidthDiv = zevosd::EffectiveWidthDivisor(request->nWidthDiv);
+  m_version = request->dwVersion;
+  m_kind = request->dwKind;
+  m_color = request->crColor;
+  m_position = request->nPosition;
+  m_duration = request->nDuration;
+  m_heightDiv = request->nHeightDiv;
+  m_widthDiv = zevosd::EffectiveWidthDivisor(request->nWidthDiv);
 
   const zevosd::ScreenSize screen{::GetSystemMetrics(SM_CXSCREEN), ::GetSystemMetrics(SM_CYSCREEN)};
-  const zevosd::Size size =
-      zevosd::InitialSize(m_nPosition, m_nHeightDiv, m_nWidthDiv, GetWorkArea(), screen);
+  const zevosd::Size size = zevosd::InitialSize(m_position, m_heightDiv, m_widthDiv, GetWorkArea(), screen);
   cs.cx = size.cx;
   cs.cy = size.cy;
 
-  m_brush.reset(::CreateSolidBrush(m_crColor));
+  m_brush.reset(::CreateSolidBrush(m_color));
   if (!m_brush) return FALSE;
   return CWnd::PreCreateWindow(cs);
 }
@@ -69,14 +68,14 @@ LRESULT COSDBase::WindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
 }
 
 int COSDBase::OnCreate(LPCREATESTRUCTW) {
-  ::SetTimer(m_hWnd, kTimerId, m_nDuration, nullptr);
+  ::SetTimer(m_hWnd, kTimerId, m_duration, nullptr);
   return static_cast<int>(Default());
 }
 
 void COSDBase::Place() {
   RECT rc;
   GetWindowRect(&rc);
-  const zevosd::Point at = zevosd::Placement(m_nPosition, {rc.right - rc.left, rc.bottom - rc.top},
+  const zevosd::Point at = zevosd::Placement(m_position, {rc.right - rc.left, rc.bottom - rc.top},
                                              GetWorkArea(), ::GetSystemMetrics(SM_CXSCREEN));
   SetWindowPos(nullptr, at.x, at.y, 0, 0, kPlaceFlags);
 }

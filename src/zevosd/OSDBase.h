@@ -15,7 +15,7 @@ class COSDBase : public CWnd {
   ~COSDBase() override = default;  // the brush goes first, then the window part
 
   // Creates the (hidden) window for a request; FALSE when it is refused.
-  BOOL Create(const OSD_REQUEST* pRequest);
+  BOOL Create(const OSD_REQUEST* request);
 
   // Kills the display timer, then destroys the window.
   BOOL DestroyWindow() override;
@@ -25,16 +25,16 @@ class COSDBase : public CWnd {
   LRESULT WindowProc(UINT message, WPARAM wParam, LPARAM lParam) override;
 
   // Starts the display timer; views end their own WM_CREATE handling with it.
-  virtual int OnCreate(LPCREATESTRUCTW lpCreateStruct);
+  virtual int OnCreate(LPCREATESTRUCTW createStruct);
   // Moves the window to its position without resizing or redrawing it.
   void Place();
 
-  DWORD m_dwVersion = 0;
-  DWORD m_dwKind = 0;
-  COLORREF m_crColor = 0;
-  UINT m_nPosition = 0;
-  UINT m_nDuration = 0;
-  UINT m_nHeightDiv = 0;
-  UINT m_nWidthDiv = 0;
+  DWORD m_version = 0;
+  DWORD m_kind = 0;
+  COLORREF m_color = 0;
+  UINT m_position = 0;
+  UINT m_duration = 0;
+  UINT m_heightDiv = 0;
+  UINT m_widthDiv = 0;
   hkb::UniqueBrush m_brush;
 };

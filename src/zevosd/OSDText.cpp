@@ -8,9 +8,9 @@ constexpr UINT kResizeFlags = SWP_NOMOVE | SWP_NOZORDER | SWP_NOREDRAW | SWP_NOA
 
 COSDText::COSDText() noexcept : m_font() {}
 
-int COSDText::OnCreate(LPCREATESTRUCTW lpCreateStruct) {
+int COSDText::OnCreate(LPCREATESTRUCTW createStruct) {
   const auto* request =
-      lpCreateStruct ? static_cast<const OSD_REQUEST*>(lpCreateStruct->lpCreateParams) : nullptr;
+      createStruct ? static_cast<const OSD_REQUEST*>(createStruct->lpCreateParams) : nullptr;
   if (!request) return -1;
 
   if (request->pszText) {
@@ -25,7 +25,7 @@ int COSDText::OnCreate(LPCREATESTRUCTW lpCreateStruct) {
   if (region && !::SetWindowRgn(m_hWnd, region, FALSE)) ::DeleteObject(region);
 
   Place();
-  return COSDBase::OnCreate(lpCreateStruct);
+  return COSDBase::OnCreate(createStruct);
 }
 
 HRGN COSDText::ShapeToText() {

@@ -15,7 +15,7 @@ class COSDText : public COSDBase {
   ~COSDText() override = default;
 
  protected:
-  int OnCreate(LPCREATESTRUCTW lpCreateStruct) override;
+  int OnCreate(LPCREATESTRUCTW createStruct) override;
 
  private:
   // Lays the text out, sizes the window to it and returns its outline region

@@ -1,65 +1,81 @@
 // Entry points of ZEVOSD.dll and its application object.
+//
+// Callers are expected to make one request at a time from one thread. Calls
+// from several threads at once are served one after the other: the entry
+// points share one lock. A display that another thread owns cannot be
+// destroyed from here; it is parted from its object (see
+// CWnd::DetachWindow) and closed by its own thread.
 #include <cstring>
 #include <memory>
+#include <mutex>
 #include <new>
 
 #include "OSDText.h"
 #include "ZEVOSD.h"
 #include "hkb/framework.h"
+#include "hkb/sync.h"
 
 namespace {
 
+// Serialises the entry points. Recursive, so that a caller's window that
+// makes a request while a request of the same thread is showing its display
+// behaves as it did without the lock.
+hkb::RecursiveLock s_requestLock;
+
 // The display most recently requested; it may have outlived its window.
-std::unique_ptr<COSDBase> s_pCurrentDisplay;
+hkb::framework::WndPtr<COSDBase> s_currentDisplay;
 
 void DeleteCurrentDisplay() {
-  if (!s_pCurrentDisplay) return;
-  if (::IsWindow(s_pCurrentDisplay->GetSafeHwnd())) s_pCurrentDisplay->DestroyWindow();
-  s_pCurrentDisplay.reset();
+  if (!s_currentDisplay) return;
+  const HWND wnd = s_currentDisplay->GetSafeHwnd();
+  if (::IsWindow(wnd) && ::GetWindowThreadProcessId(wnd, nullptr) == ::GetCurrentThreadId()) {
+    s_currentDisplay->DestroyWindow();  // the override: the timer first
+  }
+  s_currentDisplay.reset();  // parts a window of another thread from the object first
 }
 
-int Display(const OSD_REQUEST* pRequest) {
-  if (!pRequest || pRequest->dwVersion != 0) return 0;
+int Display(const OSD_REQUEST* request) {
+  if (!request || request->dwVersion != 0) return 0;
   DeleteCurrentDisplay();
-  s_pCurrentDisplay.reset(new (std::nothrow) COSDText);
-  if (!s_pCurrentDisplay) return 0;
+  s_currentDisplay.reset(new (std::nothrow) COSDText);
+  if (!s_currentDisplay) return 0;
   // A refused creation keeps its object until the next request or unload.
-  if (!s_pCurrentDisplay->Create(pRequest)) return 0;
-  s_pCurrentDisplay->ShowWindow(SW_SHOWNA);
-  s_pCurrentDisplay->UpdateWindow();
+  if (!s_currentDisplay->Create(request)) return 0;
+  s_currentDisplay->ShowWindow(SW_SHOWNA);
+  s_currentDisplay->UpdateWindow();
   return 1;
 }
 
-int DisplayA(const OSD_REQUESTA* pRequest) {
-  if (!pRequest || pRequest->dwVersion != 0 || !pRequest->pszText) return 0;
+int DisplayA(const OSD_REQUESTA* request) {
+  if (!request || request->dwVersion != 0 || !request->pszText) return 0;
 
-  const int textLength = ::MultiByteToWideChar(CP_ACP, 0, pRequest->pszText, -1, nullptr, 0);
+  const int textLength = ::MultiByteToWideChar(CP_ACP, 0, request->pszText, -1, nullptr, 0);
   if (textLength <= 0) return 0;
   std::unique_ptr<wchar_t[]> text(new (std::nothrow) wchar_t[static_cast<size_t>(textLength)]);
   if (!text) return 0;
-  if (::MultiByteToWideChar(CP_ACP, 0, pRequest->pszText, -1, text.get(), textLength) == 0) return 0;
+  if (::MultiByteToWideChar(CP_ACP, 0, request->pszText, -1, text.get(), textLength) == 0) return 0;
   if (text[0] == L'\0') return 0;
 
   // The face name must end inside its 32-byte field; it is never read beyond.
-  const size_t faceBytes = ::strnlen(pRequest->lf.lfFaceName, LF_FACESIZE);
+  const size_t faceBytes = ::strnlen(request->lf.lfFaceName, LF_FACESIZE);
   if (faceBytes == 0 || faceBytes == LF_FACESIZE) return 0;
   const int faceSource = static_cast<int>(faceBytes) + 1;  // with the terminator
-  const int faceLength = ::MultiByteToWideChar(CP_ACP, 0, pRequest->lf.lfFaceName, faceSource, nullptr, 0);
+  const int faceLength = ::MultiByteToWideChar(CP_ACP, 0, request->lf.lfFaceName, faceSource, nullptr, 0);
   if (faceLength <= 0 || faceLength > LF_FACESIZE) return 0;
   wchar_t face[LF_FACESIZE] = {};
-  if (::MultiByteToWideChar(CP_ACP, 0, pRequest->lf.lfFaceName, faceSource, face, LF_FACESIZE) == 0) return 0;
+  if (::MultiByteToWideChar(CP_ACP, 0, request->lf.lfFaceName, faceSource, face, LF_FACESIZE) == 0) return 0;
   if (face[0] == L'\0') return 0;
 
   OSD_REQUEST wide = {};
   wide.cbSize = sizeof(OSD_REQUEST);
-  wide.dwVersion = pRequest->dwVersion;
-  wide.dwKind = pRequest->dwKind;
-  wide.crColor = pRequest->crColor;
-  wide.nPosition = pRequest->nPosition;
-  wide.nDuration = pRequest->nDuration;
-  wide.nHeightDiv = pRequest->nHeightDiv;
-  wide.nWidthDiv = pRequest->nWidthDiv;
-  const LOGFONTA& a = pRequest->lf;
+  wide.dwVersion = request->dwVersion;
+  wide.dwKind = request->dwKind;
+  wide.crColor = request->crColor;
+  wide.nPosition = request->nPosition;
+  wide.nDuration = request->nDuration;
+  wide.nHeightDiv = request->nHeightDiv;
+  wide.nWidthDiv = request->nWidthDiv;
+  const LOGFONTA& a = request->lf;
   LOGFONTW& w = wide.lf;
   w.lfHeight = a.lfHeight;
   w.lfWidth = a.lfWidth;
@@ -93,17 +109,19 @@ class CZEVOSDApp : public CWinApp {
 
 static CZEVOSDApp theApp;
 
-extern "C" int OnScreen_Display(const OSD_REQUEST* pRequest) {
+extern "C" int OnScreen_Display(const OSD_REQUEST* request) {
   try {
-    return Display(pRequest);
+    std::lock_guard lock(s_requestLock);
+    return Display(request);
   } catch (...) {
     return 0;
   }
 }
 
-extern "C" int OnScreen_DisplayA(const OSD_REQUESTA* pRequest) {
+extern "C" int OnScreen_DisplayA(const OSD_REQUESTA* request) {
   try {
-    return DisplayA(pRequest);
+    std::lock_guard lock(s_requestLock);
+    return DisplayA(request);
   } catch (...) {
     return 0;
   }

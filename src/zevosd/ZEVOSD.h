@@ -66,11 +66,11 @@ typedef struct tagOSD_REQUESTA {
   LPCSTR pszText; /* zero-terminated, not empty */
 } OSD_REQUESTA;
 
-int OnScreen_Display(const OSD_REQUEST* pRequest);
-int OnScreen_DisplayA(const OSD_REQUESTA* pRequest);
+int OnScreen_Display(const OSD_REQUEST* request);
+int OnScreen_DisplayA(const OSD_REQUESTA* request);
 
-typedef int (*PFN_OnScreen_Display)(const OSD_REQUEST* pRequest);
-typedef int (*PFN_OnScreen_DisplayA)(const OSD_REQUESTA* pRequest);
+typedef int (*PFN_OnScreen_Display)(const OSD_REQUEST* request);
+typedef int (*PFN_OnScreen_DisplayA)(const OSD_REQUESTA* request);
 
 #ifdef __cplusplus
 }

@@ -46,16 +46,16 @@ ResourceUse MeasureResources() {
   ResourceUse u;
   const HANDLE self = ::GetCurrentProcess();
   const DWORD gdi = ::GetGuiResources(self, GR_GDIOBJECTS);
-  u.gdi_probed = gdi == 0;
-  u.gdi = u.gdi_probed ? -GdiFreeSlots() : static_cast<long>(gdi);
+  u.gdiProbed = gdi == 0;
+  u.gdi = u.gdiProbed ? -GdiFreeSlots() : static_cast<long>(gdi);
   u.user = ::GetGuiResources(self, GR_USEROBJECTS);
   DWORD handles = 0;
-  u.handles_probed = !::GetProcessHandleCount(self, &handles) || handles == 0;
-  u.handles = u.handles_probed ? OpenHandlesProbed() : handles;
+  u.handlesProbed = !::GetProcessHandleCount(self, &handles) || handles == 0;
+  u.handles = u.handlesProbed ? OpenHandlesProbed() : handles;
   PROCESS_MEMORY_COUNTERS_EX mem = {};
   mem.cb = sizeof mem;
   if (::GetProcessMemoryInfo(self, reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&mem), sizeof mem))
-    u.private_bytes = mem.PrivateUsage ? mem.PrivateUsage : mem.PagefileUsage;  // Wine: PagefileUsage
+    u.privateBytes = mem.PrivateUsage ? mem.PrivateUsage : mem.PagefileUsage;  // Wine: PagefileUsage
   u.heap = ProcessHeapUse();
   return u;
 }

@@ -81,17 +81,17 @@ RecordingWindow::RecordingWindow(const wchar_t* cls, const wchar_t* title) : m_c
   wc.hInstance = ::GetModuleHandleW(nullptr);
   wc.lpszClassName = m_class.c_str();
   ::RegisterClassExW(&wc);
-  m_wnd = ::CreateWindowExW(0, m_class.c_str(), title, WS_POPUP, 0, 0, 10, 10, nullptr, nullptr, wc.hInstance,
-                            nullptr);
-  ::SetWindowLongPtrW(m_wnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+  m_wnd.reset(::CreateWindowExW(0, m_class.c_str(), title, WS_POPUP, 0, 0, 10, 10, nullptr, nullptr,
+                                wc.hInstance, nullptr));
+  ::SetWindowLongPtrW(m_wnd.get(), GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
 }
 
 RecordingWindow::~RecordingWindow() {
-  if (m_wnd) ::DestroyWindow(m_wnd);
+  m_wnd.reset();
   ::UnregisterClassW(m_class.c_str(), ::GetModuleHandleW(nullptr));
 }
 
-const std::vector<RecordingWindow::Message>& RecordingWindow::received() {
+const std::vector<Msg>& RecordingWindow::received() {
   PumpFor(std::chrono::milliseconds(0));
   return m_messages;
 }
@@ -100,29 +100,6 @@ LRESULT CALLBACK RecordingWindow::Proc(HWND wnd, UINT msg, WPARAM wp, LPARAM lp)
   auto* self = reinterpret_cast<RecordingWindow*>(::GetWindowLongPtrW(wnd, GWLP_USERDATA));
   if (self && msg >= WM_USER) self->m_messages.push_back({msg, wp, lp});
   return ::DefWindowProcW(wnd, msg, wp, lp);
-}
-
-static void PumpOnce() {
-  MSG m;
-  while (::PeekMessageW(&m, nullptr, 0, 0, PM_REMOVE)) {
-    ::TranslateMessage(&m);
-    ::DispatchMessageW(&m);
-  }
-}
-
-bool PumpUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout) {
-  const ULONGLONG end = ::GetTickCount64() + static_cast<ULONGLONG>(timeout.count());
-  for (;;) {
-    PumpOnce();
-    if (done()) return true;
-    if (::GetTickCount64() >= end) return false;
-    ::MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
-  }
-}
-
-void PumpFor(std::chrono::milliseconds duration) {
-  PumpUntil([] { return false; }, duration);
-  PumpOnce();
 }
 
 ScopedFileCopy::ScopedFileCopy(const std::wstring& source, const std::wstring& target) : m_target(target) {
@@ -135,7 +112,7 @@ ScopedFileCopy::ScopedFileCopy(const std::wstring& source, const std::wstring& t
     parents.push_back(dir);
   }
   for (auto it = parents.rbegin(); it != parents.rend(); ++it) {
-    if (::CreateDirectoryW(it->c_str(), nullptr)) m_created_dirs.push_back(*it);
+    if (::CreateDirectoryW(it->c_str(), nullptr)) m_createdDirs.push_back(*it);
   }
   m_ok = ::CopyFileW(source.c_str(), target.c_str(), FALSE) != FALSE;
   if (!m_ok) m_error = ::GetLastError();
@@ -144,7 +121,7 @@ ScopedFileCopy::ScopedFileCopy(const std::wstring& source, const std::wstring& t
 ScopedFileCopy::~ScopedFileCopy() {
   // A started copy may still be running for a moment; retry the delete.
   for (int i = 0; i < 50 && FileExists(m_target) && !::DeleteFileW(m_target.c_str()); ++i) ::Sleep(100);
-  for (auto it = m_created_dirs.rbegin(); it != m_created_dirs.rend(); ++it) ::RemoveDirectoryW(it->c_str());
+  for (auto it = m_createdDirs.rbegin(); it != m_createdDirs.rend(); ++it) ::RemoveDirectoryW(it->c_str());
 }
 
 ScopedEnv::ScopedEnv(const wchar_t* name, const std::wstring& value) : m_name(name) {

@@ -1,25 +1,39 @@
 #include <cwchar>
 #include <list>
+#include <mutex>
 #include <string>
 #include <utility>
 
 #include "hkb/framework.h"
+#include "hkb/sync.h"
 
 namespace {
+
+// How long DetachWindow waits for another thread's handler of the object.
+constexpr DWORD kDetachWaitMs = 5000;
 
 // The object whose window this thread is creating, until the window's first
 // message attaches the two.
 thread_local CWnd* t_creating = nullptr;
 
-// The message this thread is handling, for Default(). Handlers may send
-// messages, so each dispatch saves and restores it on its own stack.
+// The messages this thread is handling, innermost first: for Default(), and
+// to know which objects this thread is inside. Handlers may send messages,
+// so each dispatch keeps its entry on its own stack.
 struct DispatchedMessage {
   HWND hWnd;
   UINT message;
   WPARAM wParam;
   LPARAM lParam;
+  CWnd* wnd;
+  bool gone;  // the object was deleted while handling it
+  DispatchedMessage* outer;
 };
-thread_local const DispatchedMessage* t_message = nullptr;
+thread_local DispatchedMessage* t_message = nullptr;
+
+// Guards the link between a window and its object (GWLP_USERDATA, m_hWnd)
+// together with the start of every dispatch: once an object is parted from
+// its window, no thread enters it for that window again.
+hkb::SrwLock s_linkLock;
 
 // Names handed out by RegisterWndClass; a list keeps the pointers stable.
 std::list<std::wstring>& RegisteredClasses() {
@@ -27,18 +41,71 @@ std::list<std::wstring>& RegisteredClasses() {
   return names;
 }
 
+// How many of this thread's dispatches are inside `wnd` now.
+int OwnDispatches(const CWnd* wnd) {
+  int n = 0;
+  for (const DispatchedMessage* m = t_message; m; m = m->outer) n += m->wnd == wnd && !m->gone ? 1 : 0;
+  return n;
+}
+
+bool OwnedByThisThread(HWND hWnd) {
+  return ::GetWindowThreadProcessId(hWnd, nullptr) == ::GetCurrentThreadId();
+}
+
+// A class of this name and module is registered already: one that an earlier
+// load of a module at this same address registered and could not unregister,
+// because its window outlived the module on another thread. Once that window
+// is gone it is unregistered and registered afresh; while the window is still
+// there, it is taken over when it is the same class (this very procedure,
+// the same styles, cursor, background and icon).
+bool TakeBackClass(const WNDCLASSEXW& wc) {
+  if (::UnregisterClassW(wc.lpszClassName, wc.hInstance) && ::RegisterClassExW(&wc)) return true;
+  WNDCLASSEXW found = {};
+  found.cbSize = sizeof found;
+  if (!::GetClassInfoExW(wc.hInstance, wc.lpszClassName, &found)) return false;
+  return found.lpfnWndProc == wc.lpfnWndProc && found.style == wc.style && found.hCursor == wc.hCursor &&
+         found.hbrBackground == wc.hbrBackground && found.hIcon == wc.hIcon && found.cbClsExtra == 0 &&
+         found.cbWndExtra == 0;
+}
+
 }  // namespace
 
 CWnd::~CWnd() {
-  const HWND hWnd = std::exchange(m_hWnd, nullptr);
-  if (!hWnd || !::IsWindow(hWnd)) return;
-  ::SetWindowLongPtrW(hWnd, GWLP_USERDATA, 0);
-  if (!::DestroyWindow(hWnd)) {
-    // Another thread owns the window. Its messages must no longer reach this
-    // module, which may be unloaded next; that thread closes it by default.
-    ::SetWindowLongPtrW(hWnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&::DefWindowProcW));
-    ::PostMessageW(hWnd, WM_CLOSE, 0, 0);
+  DetachWindow();
+  // A handler of this thread that deleted its own object must not touch it again.
+  for (DispatchedMessage* m = t_message; m; m = m->outer) {
+    if (m->wnd == this) m->gone = true;
   }
+}
+
+bool CWnd::DetachWindow() noexcept {
+  HWND hWnd;
+  bool linked;
+  {
+    std::lock_guard lock(s_linkLock);
+    hWnd = std::exchange(m_hWnd, nullptr);
+    linked = hWnd && ::GetWindowLongPtrW(hWnd, GWLP_USERDATA) == reinterpret_cast<LONG_PTR>(this);
+    if (linked) ::SetWindowLongPtrW(hWnd, GWLP_USERDATA, 0);
+  }
+  if (linked) {
+    if (OwnedByThisThread(hWnd)) {
+      ::DestroyWindow(hWnd);  // its last messages go to the default procedure
+    } else {
+      // Another thread owns it and only that thread can destroy it. Its
+      // messages must no longer reach this module, which may be unloaded
+      // next; the default procedure closes it when that thread gets to it.
+      ::SetWindowLongPtrW(hWnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&::DefWindowProcW));
+      ::PostMessageW(hWnd, WM_CLOSE, 0, 0);
+    }
+  }
+  // A handler of this object that another thread is running finishes first.
+  const int own = OwnDispatches(this);
+  const hkb::Deadline deadline(kDetachWaitMs);
+  while (m_dispatching.load() > own) {
+    if (deadline.passed()) return false;
+    ::Sleep(1);
+  }
+  return true;
 }
 
 BOOL CWnd::CreateEx(DWORD dwExStyle, LPCWSTR lpszClassName, LPCWSTR lpszWindowName, DWORD dwStyle, int x,
@@ -83,16 +150,21 @@ LRESULT CWnd::Default() {
 }
 
 LRESULT CALLBACK CWnd::StaticWindowProc(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam) {
-  auto* wnd = reinterpret_cast<CWnd*>(::GetWindowLongPtrW(hWnd, GWLP_USERDATA));
-  if (!wnd && t_creating) {
-    wnd = std::exchange(t_creating, nullptr);
-    wnd->m_hWnd = hWnd;
-    ::SetWindowLongPtrW(hWnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(wnd));
+  CWnd* wnd;
+  {
+    std::lock_guard lock(s_linkLock);
+    wnd = reinterpret_cast<CWnd*>(::GetWindowLongPtrW(hWnd, GWLP_USERDATA));
+    if (!wnd && t_creating) {
+      wnd = std::exchange(t_creating, nullptr);
+      wnd->m_hWnd = hWnd;
+      ::SetWindowLongPtrW(hWnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(wnd));
+    }
+    if (wnd) ++wnd->m_dispatching;
   }
   if (!wnd) return ::DefWindowProcW(hWnd, message, wParam, lParam);
 
-  const DispatchedMessage current{hWnd, message, wParam, lParam};
-  const DispatchedMessage* const outer = std::exchange(t_message, &current);
+  DispatchedMessage current{hWnd, message, wParam, lParam, wnd, false, t_message};
+  t_message = &current;
   LRESULT result;
   try {
     result = wnd->WindowProc(message, wParam, lParam);
@@ -101,12 +173,21 @@ LRESULT CALLBACK CWnd::StaticWindowProc(HWND hWnd, UINT message, WPARAM wParam, 
     // WM_CREATE / WM_NCCREATE fails the creation, anything else is dropped.
     result = message == WM_CREATE ? -1 : (message == WM_NCCREATE ? FALSE : 0);
   }
-  t_message = outer;
-  if (message == WM_NCDESTROY) {
-    ::SetWindowLongPtrW(hWnd, GWLP_USERDATA, 0);
-    wnd->m_hWnd = nullptr;
-    wnd->PostNcDestroy();
+  if (message == WM_NCDESTROY && !current.gone) {
+    {
+      std::lock_guard lock(s_linkLock);
+      if (::GetWindowLongPtrW(hWnd, GWLP_USERDATA) == reinterpret_cast<LONG_PTR>(wnd)) {
+        ::SetWindowLongPtrW(hWnd, GWLP_USERDATA, 0);
+      }
+      if (wnd->m_hWnd == hWnd) wnd->m_hWnd = nullptr;
+    }
+    try {
+      wnd->PostNcDestroy();  // may delete the object
+    } catch (...) {
+    }
   }
+  t_message = current.outer;
+  if (!current.gone) --wnd->m_dispatching;
   return result;
 }
 
@@ -127,7 +208,9 @@ LPCWSTR CWnd::RegisterWndClass(UINT nClassStyle, HCURSOR hCursor, HBRUSH hbrBack
   wc.hbrBackground = hbrBackground;
   wc.hIcon = hIcon;
   wc.lpszClassName = name;
-  if (!::RegisterClassExW(&wc)) return nullptr;
+  if (!::RegisterClassExW(&wc) && !(::GetLastError() == ERROR_CLASS_ALREADY_EXISTS && TakeBackClass(wc))) {
+    return nullptr;
+  }
   return RegisteredClasses().emplace_back(name).c_str();
 }
 

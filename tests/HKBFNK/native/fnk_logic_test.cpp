@@ -191,7 +191,7 @@ TEST(TurnPaths, TurnsThePathsTheTopologyCallsFor) {
     for (const PathTarget& p : paths) got.push_back(p.rotation);
     EXPECT_EQ(got, c.after) << c.name;
     for (size_t i = 0; i < paths.size(); ++i)
-      EXPECT_EQ(paths[i].status_flags, c.before[i].status_flags) << c.name;
+      EXPECT_EQ(paths[i].statusFlags, c.before[i].statusFlags) << c.name;
   }
 }
 

@@ -19,6 +19,8 @@
 //   qdc:watch      watches the DLL's GetDisplayConfigBufferSizes and QueryDisplayConfig calls
 //   qdc:<n>,<n>..  as qdc:watch; the first QueryDisplayConfig calls answer these results
 //                  (after filling in what the system reports), later ones pass through
+//   qdc:fake=<topology>/<status>:<rotation>,...  as qdc:watch, but both calls report this
+//                  configuration instead of the system's (use with sdc:<n>)
 //   loop:<n>       n rounds of up, down, match, query and rotate; traces the
 //                  process's handles, private bytes and GDI/USER objects before and after
 //   time:<n>:<what> mean microseconds per call over n calls of an export
@@ -36,7 +38,9 @@
 #include <string>
 #include <vector>
 
+#include "hkb/com.h"
 #include "hkbtest/leaks.h"
+#include "hkbtest/process.h"
 #include "scenario.h"
 
 namespace {
@@ -47,31 +51,80 @@ namespace {
 
 using SetDisplayConfigFn = LONG(WINAPI*)(UINT32, DISPLAYCONFIG_PATH_INFO*, UINT32, DISPLAYCONFIG_MODE_INFO*,
                                          UINT32);
-SetDisplayConfigFn g_realSetDisplayConfig = nullptr;
-bool g_forceResult = false;
-LONG g_forcedResult = 0;
+SetDisplayConfigFn s_realSetDisplayConfig = nullptr;
+bool s_forceResult = false;
+LONG s_forcedResult = 0;
 
 std::string Hex(unsigned long v) { return standin::Hex(v); }
 
 using SizesFn = LONG(WINAPI*)(UINT32, UINT32*, UINT32*);
 using QueryFn = LONG(WINAPI*)(UINT32, UINT32*, DISPLAYCONFIG_PATH_INFO*, UINT32*, DISPLAYCONFIG_MODE_INFO*,
                               DISPLAYCONFIG_TOPOLOGY_ID*);
-SizesFn g_realSizes = nullptr;
-QueryFn g_realQuery = nullptr;
-std::vector<LONG> g_queryScript;
+SizesFn s_realSizes = nullptr;
+QueryFn s_realQuery = nullptr;
+std::vector<LONG> s_queryScript;
+
+// A configuration the watched calls report instead of the system's: its
+// topology and, per path, the target's status flags and rotation (one mode
+// entry per path, zero-filled).
+struct FakeConfig {
+  bool on = false;
+  UINT32 topology = 0;
+  std::vector<std::pair<UINT32, UINT32>> targets;
+};
+FakeConfig s_fake;
+
+// "<topology>/<status>:<rotation>,<status>:<rotation>..." (no paths after the slash: none).
+FakeConfig ParseFake(const std::string& text) {
+  FakeConfig f;
+  f.on = true;
+  const size_t slash = text.find('/');
+  f.topology = static_cast<UINT32>(std::stoul(text.substr(0, slash)));
+  for (size_t at = slash + 1; slash != std::string::npos && at < text.size();) {
+    size_t comma = text.find(',', at);
+    if (comma == std::string::npos) comma = text.size();
+    const std::string one = text.substr(at, comma - at);
+    const size_t colon = one.find(':');
+    f.targets.emplace_back(static_cast<UINT32>(std::stoul(one.substr(0, colon))),
+                           static_cast<UINT32>(std::stoul(one.substr(colon + 1))));
+    at = comma + 1;
+  }
+  return f;
+}
 
 LONG WINAPI WatchSizes(UINT32 flags, UINT32* paths, UINT32* modes) {
-  const LONG r = g_realSizes(flags, paths, modes);
+  LONG r;
+  if (s_fake.on) {
+    *paths = *modes = static_cast<UINT32>(s_fake.targets.size());
+    r = ERROR_SUCCESS;
+  } else {
+    r = s_realSizes(flags, paths, modes);
+  }
   Trace("display sizes flags=" + Hex(flags) + " -> " + std::to_string(r));
   return r;
 }
 
 LONG WINAPI WatchQuery(UINT32 flags, UINT32* np, DISPLAYCONFIG_PATH_INFO* paths, UINT32* nm,
                        DISPLAYCONFIG_MODE_INFO* modes, DISPLAYCONFIG_TOPOLOGY_ID* topology) {
-  LONG r = g_realQuery(flags, np, paths, nm, modes, topology);
-  if (!g_queryScript.empty()) {
-    r = g_queryScript.front();
-    g_queryScript.erase(g_queryScript.begin());
+  LONG r;
+  if (s_fake.on) {
+    r = *np < s_fake.targets.size() ? ERROR_INSUFFICIENT_BUFFER : ERROR_SUCCESS;
+    if (r == ERROR_SUCCESS) {
+      for (UINT32 i = 0; i < s_fake.targets.size(); ++i) {
+        paths[i] = {};
+        paths[i].targetInfo.statusFlags = s_fake.targets[i].first;
+        paths[i].targetInfo.rotation = static_cast<DISPLAYCONFIG_ROTATION>(s_fake.targets[i].second);
+        modes[i] = {};
+      }
+      *np = *nm = static_cast<UINT32>(s_fake.targets.size());
+      if (topology) *topology = static_cast<DISPLAYCONFIG_TOPOLOGY_ID>(s_fake.topology);
+    }
+  } else {
+    r = s_realQuery(flags, np, paths, nm, modes, topology);
+  }
+  if (!s_queryScript.empty()) {
+    r = s_queryScript.front();
+    s_queryScript.erase(s_queryScript.begin());
   }
   Trace("display query flags=" + Hex(flags) + " topology=" + (topology ? "asked" : "null") + " -> " +
         std::to_string(r));
@@ -84,24 +137,24 @@ std::string CompareWithCurrent(UINT32 paths, const DISPLAYCONFIG_PATH_INFO* path
   UINT32 np = 0, nm = 0;
   if (::GetDisplayConfigBufferSizes(QDC_DATABASE_CURRENT, &np, &nm) != ERROR_SUCCESS)
     return "current=unknown";
-  std::string cur_paths(np * sizeof(DISPLAYCONFIG_PATH_INFO), '\0');
-  std::string cur_modes(nm * sizeof(DISPLAYCONFIG_MODE_INFO), '\0');
+  std::string currentPaths(np * sizeof(DISPLAYCONFIG_PATH_INFO), '\0');
+  std::string currentModes(nm * sizeof(DISPLAYCONFIG_MODE_INFO), '\0');
   DISPLAYCONFIG_TOPOLOGY_ID topo = {};
   if (::QueryDisplayConfig(
-          QDC_DATABASE_CURRENT, &np, reinterpret_cast<DISPLAYCONFIG_PATH_INFO*>(cur_paths.data()), &nm,
-          reinterpret_cast<DISPLAYCONFIG_MODE_INFO*>(cur_modes.data()), &topo) != ERROR_SUCCESS)
+          QDC_DATABASE_CURRENT, &np, reinterpret_cast<DISPLAYCONFIG_PATH_INFO*>(currentPaths.data()), &nm,
+          reinterpret_cast<DISPLAYCONFIG_MODE_INFO*>(currentModes.data()), &topo) != ERROR_SUCCESS)
     return "current=unknown";
-  const bool modes_same = nm == modes && std::memcmp(cur_modes.data(), mode, nm * sizeof(*mode)) == 0;
+  const bool modesSame = nm == modes && std::memcmp(currentModes.data(), mode, nm * sizeof(*mode)) == 0;
   // Paths equal apart from the target rotation.
-  bool others_same = np == paths;
-  for (UINT32 i = 0; others_same && i < np; ++i) {
-    DISPLAYCONFIG_PATH_INFO a = reinterpret_cast<const DISPLAYCONFIG_PATH_INFO*>(cur_paths.data())[i];
+  bool othersSame = np == paths;
+  for (UINT32 i = 0; othersSame && i < np; ++i) {
+    DISPLAYCONFIG_PATH_INFO a = reinterpret_cast<const DISPLAYCONFIG_PATH_INFO*>(currentPaths.data())[i];
     DISPLAYCONFIG_PATH_INFO b = path[i];
     a.targetInfo.rotation = b.targetInfo.rotation = DISPLAYCONFIG_ROTATION_IDENTITY;
-    others_same = std::memcmp(&a, &b, sizeof a) == 0;
+    othersSame = std::memcmp(&a, &b, sizeof a) == 0;
   }
-  return std::string("modes=") + (modes_same ? "asread" : "changed") +
-         " pathfields=" + (others_same ? "asread" : "changed");
+  return std::string("modes=") + (modesSame ? "asread" : "changed") +
+         " pathfields=" + (othersSame ? "asread" : "changed");
 }
 
 LONG WINAPI WatchSetDisplayConfig(UINT32 paths, DISPLAYCONFIG_PATH_INFO* path, UINT32 modes,
@@ -112,38 +165,11 @@ LONG WINAPI WatchSetDisplayConfig(UINT32 paths, DISPLAYCONFIG_PATH_INFO* path, U
     line += " path" + std::to_string(i) + "=status:" + std::to_string(path[i].targetInfo.statusFlags) +
             ",rotation:" + std::to_string(path[i].targetInfo.rotation);
   }
-  line += " " + CompareWithCurrent(paths, path, modes, mode);
+  line += " " + (s_fake.on ? std::string("config=fake") : CompareWithCurrent(paths, path, modes, mode));
   const LONG result =
-      g_forceResult ? g_forcedResult : g_realSetDisplayConfig(paths, path, modes, mode, flags);
+      s_forceResult ? s_forcedResult : s_realSetDisplayConfig(paths, path, modes, mode, flags);
   Trace(line + " -> " + std::to_string(result));
   return result;
-}
-
-// Points the DLL's import of `name` from `dll` at `replacement`.
-bool PatchImport(HMODULE module, const char* dll, const char* name, void* replacement, void** original) {
-  auto* base = reinterpret_cast<BYTE*>(module);
-  auto* dos = reinterpret_cast<IMAGE_DOS_HEADER*>(base);
-  auto* nt = reinterpret_cast<IMAGE_NT_HEADERS*>(base + dos->e_lfanew);
-  const IMAGE_DATA_DIRECTORY dir = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
-  if (!dir.VirtualAddress) return false;
-  for (auto* imp = reinterpret_cast<IMAGE_IMPORT_DESCRIPTOR*>(base + dir.VirtualAddress); imp->Name; ++imp) {
-    if (_stricmp(reinterpret_cast<char*>(base + imp->Name), dll) != 0) continue;
-    auto* names = reinterpret_cast<IMAGE_THUNK_DATA*>(
-        base + (imp->OriginalFirstThunk ? imp->OriginalFirstThunk : imp->FirstThunk));
-    auto* slots = reinterpret_cast<IMAGE_THUNK_DATA*>(base + imp->FirstThunk);
-    for (; names->u1.AddressOfData; ++names, ++slots) {
-      if (IMAGE_SNAP_BY_ORDINAL(names->u1.Ordinal)) continue;
-      auto* by_name = reinterpret_cast<IMAGE_IMPORT_BY_NAME*>(base + names->u1.AddressOfData);
-      if (std::strcmp(reinterpret_cast<char*>(by_name->Name), name) != 0) continue;
-      DWORD old = 0;
-      if (!::VirtualProtect(&slots->u1.Function, sizeof(void*), PAGE_READWRITE, &old)) return false;
-      *original = reinterpret_cast<void*>(slots->u1.Function);
-      slots->u1.Function = reinterpret_cast<ULONG_PTR>(replacement);
-      ::VirtualProtect(&slots->u1.Function, sizeof(void*), old, &old);
-      return true;
-    }
-  }
-  return false;
 }
 
 template <class Fn>
@@ -153,7 +179,7 @@ Fn Proc(HMODULE m, const char* name) {
 
 struct Usage {
   DWORD handles = 0;
-  SIZE_T private_bytes = 0;
+  SIZE_T privateBytes = 0;
   DWORD gdi = 0;
   DWORD user = 0;
 };
@@ -163,7 +189,7 @@ Usage Measure() {
   // Handles are probed slot by slot where the platform does not count them.
   const hkbtest::ResourceUse use = hkbtest::MeasureResources();
   u.handles = use.handles;
-  u.private_bytes = use.private_bytes;
+  u.privateBytes = use.privateBytes;
   u.gdi = ::GetGuiResources(::GetCurrentProcess(), GR_GDIOBJECTS);
   u.user = ::GetGuiResources(::GetCurrentProcess(), GR_USEROBJECTS);
   return u;
@@ -175,41 +201,28 @@ std::string Span(unsigned long long a, unsigned long long b) {
 
 // One brightness walk over a WMI connection of the caller's own, as a baseline.
 struct OwnWmi {
-  IWbemLocator* locator = nullptr;
-  IWbemServices* services = nullptr;
+  hkb::ComInit com;
+  hkb::ComPtr<IWbemLocator> locator;
+  hkb::ComPtr<IWbemServices> services;
   OwnWmi() {
     const CLSID clsid = {0x4590F811, 0x1D3A, 0x11D0, {0x89, 0x1F, 0x00, 0xAA, 0x00, 0x4B, 0x2E, 0x24}};
     const IID iid = {0xDC12A687, 0x737F, 0x11CF, {0x88, 0x4D, 0x00, 0xAA, 0x00, 0x4B, 0x2E, 0x24}};
-    ::CoInitialize(nullptr);
-    if (FAILED(::CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, iid,
-                                  reinterpret_cast<void**>(&locator))))
-      return;
-    BSTR ns = ::SysAllocString(L"ROOT\\WMI");
-    locator->ConnectServer(ns, nullptr, nullptr, nullptr, 0x80, nullptr, nullptr, &services);
-    ::SysFreeString(ns);
-  }
-  ~OwnWmi() {
-    if (services) services->Release();
-    if (locator) locator->Release();
-    ::CoUninitialize();
+    if (FAILED(::CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, iid, locator.put_void()))) return;
+    hkb::Bstr ns(L"ROOT\\WMI");
+    locator->ConnectServer(ns.get(), nullptr, nullptr, nullptr, 0x80, nullptr, nullptr, services.put());
   }
   void Walk() {
     if (!services) return;
-    BSTR cls = ::SysAllocString(L"WmiMonitorBrightness");
-    IEnumWbemClassObject* e = nullptr;
-    if (SUCCEEDED(services->CreateInstanceEnum(cls, 0x30, nullptr, &e)) && e) {
-      IWbemClassObject* o = nullptr;
+    hkb::Bstr cls(L"WmiMonitorBrightness");
+    hkb::ComPtr<IEnumWbemClassObject> instances;
+    if (FAILED(services->CreateInstanceEnum(cls.get(), 0x30, nullptr, instances.put())) || !instances) return;
+    for (;;) {
+      hkb::ComPtr<IWbemClassObject> object;
       ULONG got = 0;
-      while (e->Next(WBEM_INFINITE, 1, &o, &got) == 0 && got == 1) {
-        VARIANT v;
-        ::VariantInit(&v);
-        o->Get(L"CurrentBrightness", 0, &v, nullptr, nullptr);
-        ::VariantClear(&v);
-        o->Release();
-      }
-      e->Release();
+      if (instances->Next(WBEM_INFINITE, 1, object.put(), &got) != 0 || got != 1) break;
+      hkb::Variant value;
+      object->Get(L"CurrentBrightness", 0, value.put(), nullptr, nullptr);
     }
-    ::SysFreeString(cls);
   }
 };
 
@@ -227,8 +240,8 @@ void RawQuery() {
 
 int wmain(int argc, wchar_t** argv) {
   if (argc < 2) return 2;
-  const wchar_t* dll_path = argv[1];
-  HMODULE dll = ::LoadLibraryW(dll_path);
+  const wchar_t* dllPath = argv[1];
+  HMODULE dll = ::LoadLibraryW(dllPath);
   Trace(std::string("client load = ") + (dll ? "ok" : "failed " + std::to_string(::GetLastError())));
   if (!dll) return 3;
 
@@ -254,7 +267,7 @@ int wmain(int argc, wchar_t** argv) {
       return;
     }
     if (cmd == "load") {
-      dll = ::LoadLibraryW(dll_path);
+      dll = ::LoadLibraryW(dllPath);
       Trace(std::string("client load = ") + (dll ? "ok" : "failed"));
       return;
     }
@@ -293,31 +306,32 @@ int wmain(int argc, wchar_t** argv) {
       Trace("client " + cmd + " = " + std::to_string(fn()));
     } else if (cmd.rfind("qdc:", 0) == 0) {
       const std::string arg = cmd.substr(4);
-      g_queryScript.clear();
-      for (size_t at = 0; arg != "watch" && at < arg.size();) {
+      s_queryScript.clear();
+      if (arg.rfind("fake=", 0) == 0) s_fake = ParseFake(arg.substr(5));
+      for (size_t at = 0; arg != "watch" && !s_fake.on && at < arg.size();) {
         size_t comma = arg.find(',', at);
         if (comma == std::string::npos) comma = arg.size();
-        g_queryScript.push_back(std::stol(arg.substr(at, comma - at)));
+        s_queryScript.push_back(std::stol(arg.substr(at, comma - at)));
         at = comma + 1;
       }
       void* sizes = nullptr;
       void* query = nullptr;
-      const bool ok = (g_realSizes || PatchImport(dll, "user32.dll", "GetDisplayConfigBufferSizes",
-                                                  reinterpret_cast<void*>(&WatchSizes), &sizes)) &&
-                      (g_realQuery || PatchImport(dll, "user32.dll", "QueryDisplayConfig",
-                                                  reinterpret_cast<void*>(&WatchQuery), &query));
-      if (sizes) g_realSizes = reinterpret_cast<SizesFn>(sizes);
-      if (query) g_realQuery = reinterpret_cast<QueryFn>(query);
+      const bool ok = (s_realSizes || hkbtest::PatchImport(dll, "user32.dll", "GetDisplayConfigBufferSizes",
+                                                           reinterpret_cast<void*>(&WatchSizes), &sizes)) &&
+                      (s_realQuery || hkbtest::PatchImport(dll, "user32.dll", "QueryDisplayConfig",
+                                                           reinterpret_cast<void*>(&WatchQuery), &query));
+      if (sizes) s_realSizes = reinterpret_cast<SizesFn>(sizes);
+      if (query) s_realQuery = reinterpret_cast<QueryFn>(query);
       Trace("client " + cmd + " = " + (ok ? "ok" : "failed"));
     } else if (cmd.rfind("sdc:", 0) == 0) {
       const std::string arg = cmd.substr(4);
-      g_forceResult = arg != "watch";
-      if (g_forceResult) g_forcedResult = std::stol(arg);
+      s_forceResult = arg != "watch";
+      if (s_forceResult) s_forcedResult = std::stol(arg);
       void* original = nullptr;
-      const bool ok = PatchImport(dll, "user32.dll", "SetDisplayConfig",
-                                  reinterpret_cast<void*>(&WatchSetDisplayConfig), &original);
-      if (ok && !g_realSetDisplayConfig)
-        g_realSetDisplayConfig = reinterpret_cast<SetDisplayConfigFn>(original);
+      const bool ok = hkbtest::PatchImport(dll, "user32.dll", "SetDisplayConfig",
+                                           reinterpret_cast<void*>(&WatchSetDisplayConfig), &original);
+      if (ok && !s_realSetDisplayConfig)
+        s_realSetDisplayConfig = reinterpret_cast<SetDisplayConfigFn>(original);
       Trace("client " + cmd + " = " + (ok ? "ok" : "failed"));
     } else if (cmd.rfind("loop:", 0) == 0) {
       const int rounds = std::stoi(cmd.substr(5));
@@ -339,7 +353,7 @@ int wmain(int argc, wchar_t** argv) {
       const Usage after = Measure();
       Trace("client " + cmd + " = failures:" + std::to_string(failures) +
             " handles:" + Span(before.handles, after.handles) +
-            " private:" + Span(before.private_bytes, after.private_bytes) +
+            " private:" + Span(before.privateBytes, after.privateBytes) +
             " gdi:" + Span(before.gdi, after.gdi) + " user:" + Span(before.user, after.user));
     } else if (cmd.rfind("time:", 0) == 0) {
       const size_t colon = cmd.find(':', 5);

@@ -32,8 +32,8 @@ const IID kIidEnumWbemClassObject = {
     0x027947E1, 0xD731, 0x11CE, {0xA3, 0x57, 0x00, 0x00, 0x00, 0x00, 0x00, 0x01}};
 const IID kIidClientSecurity = {0x0000013D, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
 
-LONG g_objects = 0;
-LONG g_locks = 0;
+LONG s_objects = 0;
+LONG s_locks = 0;
 
 std::string Str(const wchar_t* s) { return Utf8(s); }
 std::string Ptr(const void* p) { return p ? "set" : "null"; }
@@ -42,21 +42,21 @@ std::string Ptr(const void* p) { return p ? "set" : "null"; }
 
 struct Panel {
   std::wstring name;
-  bool has_current = false;
+  bool hasCurrent = false;
   unsigned current = 0;
-  bool has_levels = false;
+  bool hasLevels = false;
   long levels = 0;
-  bool has_level = false;
+  bool hasLevel = false;
   std::vector<unsigned char> level;
 };
 
 struct Scenario {
   std::vector<Panel> panels;
-  bool connect_fails = false;
-  bool blanket_fails = false;
-  bool enum_fails = false;
-  bool set_fails = false;
-  bool out_params = false;
+  bool connectFails = false;
+  bool blanketFails = false;
+  bool enumFails = false;
+  bool setFails = false;
+  bool outParams = false;
 };
 
 Scenario& State() {
@@ -66,9 +66,9 @@ Scenario& State() {
       if (l.kind == "panel") {
         Panel p;
         p.name = standin::Wide(l.get("name"));
-        if ((p.has_current = l.has("current"))) p.current = std::stoul(l.get("current"));
-        if ((p.has_levels = l.has("levels"))) p.levels = std::stol(l.get("levels"));
-        if ((p.has_level = l.has("level"))) {
+        if ((p.hasCurrent = l.has("current"))) p.current = std::stoul(l.get("current"));
+        if ((p.hasLevels = l.has("levels"))) p.levels = std::stol(l.get("levels"));
+        if ((p.hasLevel = l.has("level"))) {
           std::string list = l.get("level");
           size_t at = 0;
           while (at < list.size()) {
@@ -81,11 +81,11 @@ Scenario& State() {
         }
         sc.panels.push_back(p);
       } else if (l.kind == "wmi") {
-        sc.connect_fails = l.get("connect") == "fail";
-        sc.blanket_fails = l.get("blanket") == "fail";
-        sc.enum_fails = l.get("enum") == "fail";
-        sc.set_fails = l.get("set") == "fail";
-        sc.out_params = l.get("out") == "returnvalue";
+        sc.connectFails = l.get("connect") == "fail";
+        sc.blanketFails = l.get("blanket") == "fail";
+        sc.enumFails = l.get("enum") == "fail";
+        sc.setFails = l.get("set") == "fail";
+        sc.outParams = l.get("out") == "returnvalue";
       }
     }
     return sc;
@@ -98,8 +98,8 @@ Scenario& State() {
 template <class... Interfaces>
 class Object : public Interfaces... {
  public:
-  Object() { ::InterlockedIncrement(&g_objects); }
-  virtual ~Object() { ::InterlockedDecrement(&g_objects); }
+  Object() { ::InterlockedIncrement(&s_objects); }
+  virtual ~Object() { ::InterlockedDecrement(&s_objects); }
   Object(const Object&) = delete;
   Object& operator=(const Object&) = delete;
 
@@ -340,9 +340,9 @@ ClassObject* MakeInstance(const Panel& p) {
   auto* o = new ClassObject(L"WmiMonitorBrightness");
   AddOwned(o, L"__CLASS", Bstr(L"WmiMonitorBrightness"), CIM_STRING);
   AddOwned(o, L"Active", Bool(true), CIM_BOOLEAN);
-  if (p.has_current) AddOwned(o, L"CurrentBrightness", UI1(static_cast<unsigned char>(p.current)), CIM_UINT8);
+  if (p.hasCurrent) AddOwned(o, L"CurrentBrightness", UI1(static_cast<unsigned char>(p.current)), CIM_UINT8);
   AddOwned(o, L"InstanceName", Bstr(p.name), CIM_STRING);
-  if (p.has_level) {
+  if (p.hasLevel) {
     VARIANT v;
     v.vt = VT_ARRAY | VT_UI1;
     v.parray = ::SafeArrayCreateVector(VT_UI1, 0, static_cast<ULONG>(p.level.size()));
@@ -354,7 +354,7 @@ ClassObject* MakeInstance(const Panel& p) {
     }
     AddOwned(o, L"Level", v, CIM_UINT8 | CIM_FLAG_ARRAY);
   }
-  if (p.has_levels) AddOwned(o, L"Levels", I4(p.levels), CIM_UINT32);
+  if (p.hasLevels) AddOwned(o, L"Levels", I4(p.levels), CIM_UINT32);
   return o;
 }
 
@@ -440,7 +440,7 @@ class Services final : public Object<IWbemServices, IClientSecurity> {
           " authn=" + std::to_string(authn) + " authz=" + std::to_string(authz) +
           " principal=" + Ptr(principal) + " level=" + std::to_string(level) + " imp=" + std::to_string(imp) +
           " identity=" + Ptr(identity) + " caps=" + std::to_string(caps));
-    return State().blanket_fails ? E_ACCESSDENIED : S_OK;
+    return State().blanketFails ? E_ACCESSDENIED : S_OK;
   }
   HRESULT STDMETHODCALLTYPE CopyProxy(IUnknown*, IUnknown**) override { return E_NOTIMPL; }
 
@@ -502,7 +502,7 @@ class Services final : public Object<IWbemServices, IClientSecurity> {
           " context=" + Ptr(ctx));
     if (!out) return WBEM_E_INVALID_PARAMETER;
     *out = nullptr;
-    if (State().enum_fails) return WBEM_E_FAILED;
+    if (State().enumFails) return WBEM_E_FAILED;
     if (!cls || std::wcscmp(cls, L"WmiMonitorBrightness") != 0) return WBEM_E_INVALID_CLASS;
     *out = new Enumerator(State().panels);  // a snapshot, as a forward-only enumeration is
     return WBEM_S_NO_ERROR;
@@ -536,7 +536,7 @@ class Services final : public Object<IWbemServices, IClientSecurity> {
           " Timeout=" + (in ? Param(in, L"Timeout") : "noparams"));
     if (out) *out = nullptr;
     if (!path || !method || std::wcscmp(method, L"WmiSetBrightness") != 0) return WBEM_E_INVALID_METHOD;
-    if (State().set_fails) return WBEM_E_FAILED;
+    if (State().setFails) return WBEM_E_FAILED;
     // The path addresses one panel by its instance name, quoted as given.
     const std::wstring p = path;
     const std::wstring head = L"WmiMonitorBrightnessMethods.InstanceName='";
@@ -550,8 +550,8 @@ class Services final : public Object<IWbemServices, IClientSecurity> {
     const Property* b = in ? static_cast<ClassObject*>(in)->Find(L"Brightness") : nullptr;
     if (!b || b->value.v.vt != VT_BSTR || !b->value.v.bstrVal) return WBEM_E_INVALID_METHOD_PARAMETERS;
     panel->current = std::wcstoul(b->value.v.bstrVal, nullptr, 10);
-    panel->has_current = true;
-    if (State().out_params && out) {
+    panel->hasCurrent = true;
+    if (State().outParams && out) {
       auto* o = new ClassObject(L"__PARAMETERS");
       AddOwned(o, L"ReturnValue", I4(0), CIM_UINT32);
       *out = o;
@@ -586,7 +586,7 @@ class Locator final : public Object<IWbemLocator> {
           " authority=" + Ptr(authority) + " context=" + Ptr(ctx));
     if (!out) return WBEM_E_INVALID_PARAMETER;
     *out = nullptr;
-    if (State().connect_fails) return WBEM_E_ACCESS_DENIED;
+    if (State().connectFails) return WBEM_E_ACCESS_DENIED;
     if (!ns || _wcsicmp(ns, L"ROOT\\WMI") != 0) return WBEM_E_INVALID_NAMESPACE;
     *out = new Services();
     return WBEM_S_NO_ERROR;
@@ -617,14 +617,14 @@ class Factory final : public IClassFactory {
   }
   HRESULT STDMETHODCALLTYPE LockServer(BOOL lock) override {
     if (lock)
-      ::InterlockedIncrement(&g_locks);
+      ::InterlockedIncrement(&s_locks);
     else
-      ::InterlockedDecrement(&g_locks);
+      ::InterlockedDecrement(&s_locks);
     return S_OK;
   }
 };
 
-Factory g_factory;
+Factory s_factory;
 
 }  // namespace
 
@@ -632,15 +632,15 @@ extern "C" HRESULT STDAPICALLTYPE DllGetClassObject(REFCLSID clsid, REFIID iid, 
   if (!out) return E_POINTER;
   *out = nullptr;
   if (clsid != kClsidWbemLocator) return CLASS_E_CLASSNOTAVAILABLE;
-  return g_factory.QueryInterface(iid, out);
+  return s_factory.QueryInterface(iid, out);
 }
 
 extern "C" HRESULT STDAPICALLTYPE DllCanUnloadNow(void) {
-  return g_objects == 0 && g_locks == 0 ? S_OK : S_FALSE;
+  return s_objects == 0 && s_locks == 0 ? S_OK : S_FALSE;
 }
 
 extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID reserved) {
   if (reason == DLL_PROCESS_DETACH && reserved == nullptr)
-    Trace("wmi unloaded objects=" + std::to_string(g_objects), true);
+    Trace("wmi unloaded objects=" + std::to_string(s_objects), true);
   return TRUE;
 }

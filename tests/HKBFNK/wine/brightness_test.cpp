@@ -36,12 +36,6 @@ std::string SetLine(const std::string& panel, int level) {
          std::to_string(level) + ":cim17 Timeout=vt8:0:cim19";
 }
 
-size_t CountIn(const std::vector<std::string>& lines, const std::string& prefix) {
-  size_t n = 0;
-  for (const std::string& l : lines) n += l.rfind(prefix, 0) == 0;
-  return n;
-}
-
 constexpr char kEnum[] = "wmi CreateInstanceEnum ";
 constexpr char kSet[] = "wmi ExecMethod ";
 
@@ -54,7 +48,7 @@ class Brightness : public ::testing::Test {
 TEST_F(Brightness, StepsThroughTheLevelsOverOneKeptConnection) {
   const Trace t = RunClient({Panel11(50)}, {L"bright:2", L"bright:2", L"bright:3", L"bright:3", L"bright:3"});
   ASSERT_TRUE(t.finished) << t.Text();
-  EXPECT_EQ(t.exit_code, 0u) << "the process did not end cleanly with the library still loaded";
+  EXPECT_EQ(t.exitCode, 0u) << "the process did not end cleanly with the library still loaded";
   EXPECT_EQ(t.Result("bright:2", 0), "7");
   EXPECT_EQ(t.Result("bright:2", 1), "8");
   EXPECT_EQ(t.Result("bright:3", 0), "7");
@@ -74,8 +68,8 @@ TEST_F(Brightness, StepsThroughTheLevelsOverOneKeptConnection) {
             (std::vector<std::string>{"wmi SetBlanket proxy=services authn=10 authz=0 principal=null level=3 "
                                       "imp=3 identity=null caps=0"}));
   // Levels once, then one brightness read per key press.
-  EXPECT_EQ(CountIn(t.During("bright:2", 0), kEnum), 2u);
-  EXPECT_EQ(CountIn(t.During("bright:2", 1), kEnum), 1u);
+  EXPECT_EQ(hkbtest::CountLinesWith(t.During("bright:2", 0), kEnum), 2u);
+  EXPECT_EQ(hkbtest::CountLinesWith(t.During("bright:2", 1), kEnum), 1u);
   for (const std::string& e : t.With(kEnum))
     EXPECT_EQ(e, "wmi CreateInstanceEnum class=WmiMonitorBrightness flags=0x30 context=null");
   // The set goes through the class's method signature.
@@ -166,7 +160,7 @@ TEST_F(Brightness, WithoutAUsablePanelEveryCallFailsAndTriesAgain) {
     EXPECT_EQ(t.Result("bright:3"), "0");
     EXPECT_EQ(t.Count(kSet), 0u) << t.Text();
     // Each call tries the table load again, over the one kept connection.
-    EXPECT_EQ(CountIn(t.During("bright:3"), kEnum), 1u) << t.Text();
+    EXPECT_EQ(hkbtest::CountLinesWith(t.During("bright:3"), kEnum), 1u) << t.Text();
     EXPECT_EQ(t.Count("wmi ConnectServer "), 1u);
   }
 }
@@ -176,7 +170,7 @@ TEST_F(Brightness, AFailingSetGivesZeroAndKeepsTheTable) {
   EXPECT_EQ(t.Result("bright:2"), "0");
   EXPECT_EQ(t.Result("bright:3"), "0");
   EXPECT_EQ(t.Count(kSet), 2u) << t.Text();
-  EXPECT_EQ(CountIn(t.During("bright:3"), kEnum), 1u) << "the table was loaded again";
+  EXPECT_EQ(hkbtest::CountLinesWith(t.During("bright:3"), kEnum), 1u) << "the table was loaded again";
 }
 
 TEST_F(Brightness, AFailedConnectionKeepsNothingAndIsTriedAgain) {
@@ -204,8 +198,8 @@ TEST_F(Brightness, ReadsTheReturnValueWhenTheMethodGivesOutParameters) {
 // ----------------------------------------------------------------- scheme
 
 std::string PowerRead(const Trace& t) {
-  const bool on_mains = t.Result("power") == "1";
-  return std::string("power ") + (on_mains ? "PowerReadACValueIndex" : "PowerReadDCValueIndex") +
+  const bool onMains = t.Result("power") == "1";
+  return std::string("power ") + (onMains ? "PowerReadACValueIndex" : "PowerReadDCValueIndex") +
          " root=null scheme=" + kScheme +
          " subgroup={7516B95F-F776-4464-8C53-06167F40CC99} setting={ADED5E82-B909-4619-9949-F5D71DAC0BCB}";
 }
@@ -225,17 +219,17 @@ TEST_F(Brightness, MatchSetsTheSchemeValueOfTheCurrentPowerSource) {
 TEST_F(Brightness, MatchWithThePanelAlreadyThereLoadsAndSetsNothing) {
   const Trace t = RunClient({Panel11(40) + Power(40, 40)}, {L"match", L"bright:2"});
   EXPECT_EQ(t.Result("match"), "1");
-  EXPECT_EQ(CountIn(t.During("match"), kEnum), 1u) << t.Text();
-  EXPECT_EQ(CountIn(t.During("match"), kSet), 0u);
+  EXPECT_EQ(hkbtest::CountLinesWith(t.During("match"), kEnum), 1u) << t.Text();
+  EXPECT_EQ(hkbtest::CountLinesWith(t.During("match"), kSet), 0u);
   // The table is loaded only by the next key press.
-  EXPECT_EQ(CountIn(t.During("bright:2"), kEnum), 2u) << t.Text();
+  EXPECT_EQ(hkbtest::CountLinesWith(t.During("bright:2"), kEnum), 2u) << t.Text();
 }
 
 TEST_F(Brightness, MatchFailsWhenTheSchemeValueIsNoLevelOrCannotBeRead) {
   const struct {
     const char* name;
     std::string power;
-    bool reaches_wmi;
+    bool reachesWmi;
   } cases[] = {
       {"value not among the levels", Power(65, 65), true},
       {"active scheme unreadable", Power(60, 60, "active=fail"), false},
@@ -247,7 +241,7 @@ TEST_F(Brightness, MatchFailsWhenTheSchemeValueIsNoLevelOrCannotBeRead) {
     const Trace t = RunClient({Panel11(50) + c.power}, {L"match"});
     EXPECT_EQ(t.Result("match"), "0") << t.Text();
     EXPECT_EQ(t.Count(kSet), 0u) << t.Text();
-    EXPECT_EQ(t.Count("wmi locator created"), c.reaches_wmi ? 1u : 0u) << t.Text();
+    EXPECT_EQ(t.Count("wmi locator created"), c.reachesWmi ? 1u : 0u) << t.Text();
   }
 }
 
@@ -266,8 +260,8 @@ struct VersionCase {
   const char* bright;
   const char* match;
   const char* query;
-  bool uses_wmi;
-  bool uses_power;
+  bool usesWmi;
+  bool usesPower;
 };
 
 TEST_F(Brightness, VersionGatesStopBeforeAnyComOrPowerCall) {
@@ -290,10 +284,11 @@ TEST_F(Brightness, VersionGatesStopBeforeAnyComOrPowerCall) {
     EXPECT_EQ(t.Result("query"), c.query);
     EXPECT_EQ(t.Result("rotate"), "1");
     // Below its gate the query does not reach the display configuration.
-    EXPECT_EQ(CountIn(t.During("query"), "display "), std::string(c.query) == "0" ? 0u : 2u) << t.Text();
-    EXPECT_EQ(t.Count("wmi ") > 0, c.uses_wmi) << t.Text();
-    EXPECT_EQ(t.Count("power ") > 0, c.uses_power) << t.Text();
-    if (!c.uses_wmi) {
+    EXPECT_EQ(hkbtest::CountLinesWith(t.During("query"), "display "), std::string(c.query) == "0" ? 0u : 2u)
+        << t.Text();
+    EXPECT_EQ(t.Count("wmi ") > 0, c.usesWmi) << t.Text();
+    EXPECT_EQ(t.Count("power ") > 0, c.usesPower) << t.Text();
+    if (!c.usesWmi) {
       EXPECT_EQ(t.Result("coinit"), "0x0");
     }
   }
@@ -306,9 +301,9 @@ TEST_F(Brightness, UnloadReleasesTheConnectionAndEndsTheLibrarysComOnce) {
   // uninitialised again, so the library ended its own initialisation.
   const Trace alone = RunClient({Panel11(50)}, {L"bright:2", L"unload", L"coinit"});
   EXPECT_EQ(alone.Result("bright:2"), "7");
-  const std::vector<std::string> at_unload = alone.During("unload");
-  EXPECT_EQ(CountIn(at_unload, "wmi release services"), 1u) << alone.Text();
-  EXPECT_EQ(CountIn(at_unload, "wmi release locator"), 1u) << alone.Text();
+  const std::vector<std::string> atUnload = alone.During("unload");
+  EXPECT_EQ(hkbtest::CountLinesWith(atUnload, "wmi release services"), 1u) << alone.Text();
+  EXPECT_EQ(hkbtest::CountLinesWith(atUnload, "wmi release locator"), 1u) << alone.Text();
   EXPECT_EQ(alone.Result("coinit"), "0x0") << "COM still initialised after the unload";
   // Everything the stand-in handed out was released before COM let it go.
   EXPECT_EQ(alone.Count("wmi unloaded objects=0"), 1u) << alone.Text();
@@ -318,7 +313,7 @@ TEST_F(Brightness, UnloadReleasesTheConnectionAndEndsTheLibrarysComOnce) {
   const Trace shared = RunClient({Panel11(50)}, {L"coinit", L"bright:2", L"unload", L"coinit"});
   EXPECT_EQ(shared.Result("coinit", 0), "0x0");
   EXPECT_EQ(shared.Result("bright:2"), "7");
-  EXPECT_EQ(CountIn(shared.During("unload"), "wmi release locator"), 1u) << shared.Text();
+  EXPECT_EQ(hkbtest::CountLinesWith(shared.During("unload"), "wmi release locator"), 1u) << shared.Text();
   EXPECT_EQ(shared.Result("coinit", 1), "0x1") << "the caller's own COM initialisation was taken away";
 }
 
@@ -326,8 +321,8 @@ TEST_F(Brightness, UnloadReleasesTheConnectionAlsoWithoutALoadedTable) {
   // The match found the panel at the scheme value: connection made, table not loaded.
   const Trace t = RunClient({Panel11(40) + Power(40, 40)}, {L"match", L"unload", L"coinit"});
   EXPECT_EQ(t.Result("match"), "1");
-  EXPECT_EQ(CountIn(t.During("unload"), "wmi release services"), 1u) << t.Text();
-  EXPECT_EQ(CountIn(t.During("unload"), "wmi release locator"), 1u) << t.Text();
+  EXPECT_EQ(hkbtest::CountLinesWith(t.During("unload"), "wmi release services"), 1u) << t.Text();
+  EXPECT_EQ(hkbtest::CountLinesWith(t.During("unload"), "wmi release locator"), 1u) << t.Text();
   EXPECT_EQ(t.Result("coinit"), "0x0");
 }
 
@@ -342,7 +337,7 @@ TEST_F(Brightness, UnloadOnAnotherThreadLeavesThatThreadsComAlone) {
   EXPECT_EQ(t.Result("bright:2", 1), "8");  // the kept connection serves the other thread
   EXPECT_EQ(t.Count("wmi locator created"), 1u);
   EXPECT_EQ(t.Result("coinit", 1), "0x1") << t.Text();
-  EXPECT_EQ(t.exit_code, 0u);
+  EXPECT_EQ(t.exitCode, 0u);
 }
 
 TEST_F(Brightness, ACallerInTheMultithreadedApartmentGetsZeroAndALaterCallTriesAgain) {
@@ -350,7 +345,7 @@ TEST_F(Brightness, ACallerInTheMultithreadedApartmentGetsZeroAndALaterCallTriesA
   ASSERT_TRUE(t.finished) << t.Text();
   EXPECT_EQ(t.Result("coinit:mta"), "0x0");
   EXPECT_EQ(t.Result("bright:2", 0), "0");  // COM would not initialise as an apartment here
-  EXPECT_EQ(CountIn(t.During("bright:2", 0), "wmi "), 0u) << t.Text();
+  EXPECT_EQ(hkbtest::CountLinesWith(t.During("bright:2", 0), "wmi "), 0u) << t.Text();
   EXPECT_EQ(t.Result("bright:2", 1), "7") << t.Text();
 }
 
@@ -359,7 +354,7 @@ TEST_F(Brightness, ReloadingAfterUnloadStartsAfresh) {
   EXPECT_EQ(t.Result("bright:2", 0), "7");
   EXPECT_EQ(t.Result("bright:2", 1), "7");  // the stand-in is loaded afresh too
   EXPECT_EQ(t.Count("wmi locator created"), 2u) << t.Text();
-  EXPECT_EQ(CountIn(t.During("bright:2", 1), kEnum), 2u) << t.Text();
+  EXPECT_EQ(hkbtest::CountLinesWith(t.During("bright:2", 1), kEnum), 2u) << t.Text();
 }
 
 // ----------------------------------------------------------------- leaks

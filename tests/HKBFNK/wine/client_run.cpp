@@ -1,6 +1,7 @@
 #include "client_run.h"
 
 #include "hkbtest/harness.h"
+#include "hkbtest/lines.h"
 
 namespace fnktest {
 
@@ -29,10 +30,7 @@ std::wstring LocatorOverride::CurrentServer() {
 }
 
 std::vector<std::string> Trace::With(const std::string& prefix) const {
-  std::vector<std::string> out;
-  for (const std::string& l : lines)
-    if (l.rfind(prefix, 0) == 0) out.push_back(l);
-  return out;
+  return hkbtest::LinesWith(lines, prefix);
 }
 
 std::string Trace::Result(const std::string& command, size_t n) const {
@@ -72,13 +70,13 @@ Trace RunClient(const ClientSetup& setup, const std::vector<std::wstring>& comma
   const std::wstring trace = hkbtest::TempFilePath(L"ftr");
   hkbtest::WriteFileBytes(scenario, setup.scenario);
   {
-    hkbtest::ScopedEnv scenario_env(L"HKBFNK_SCENARIO", scenario);
-    hkbtest::ScopedEnv trace_env(L"HKBFNK_TRACE", trace);
-    std::optional<hkbtest::ScopedEnv> quiet_env;
-    if (setup.quiet) quiet_env.emplace(L"HKBFNK_QUIET", L"1");
+    hkbtest::ScopedEnv scenarioEnv(L"HKBFNK_SCENARIO", scenario);
+    hkbtest::ScopedEnv traceEnv(L"HKBFNK_TRACE", trace);
+    std::optional<hkbtest::ScopedEnv> quietEnv;
+    if (setup.quiet) quietEnv.emplace(L"HKBFNK_QUIET", L"1");
     hkbtest::ScopedRegValue overrides(
         HKEY_CURRENT_USER, kAppDefaults + L"\\DllOverrides", L"powrprof",
-        setup.power_standin ? std::optional<std::wstring>(L"native") : std::nullopt);
+        setup.powerStandin ? std::optional<std::wstring>(L"native") : std::nullopt);
     hkbtest::ScopedRegValue version(
         HKEY_CURRENT_USER, kAppDefaults, L"Version",
         setup.version ? std::optional<std::wstring>(setup.version) : std::nullopt);
@@ -93,7 +91,7 @@ Trace RunClient(const ClientSetup& setup, const std::vector<std::wstring>& comma
                          StandinFolder().c_str(), &si, &pi)) {
       run.finished = ::WaitForSingleObject(pi.hProcess, 60000) == WAIT_OBJECT_0;
       if (!run.finished) ::TerminateProcess(pi.hProcess, 99);
-      ::GetExitCodeProcess(pi.hProcess, &run.exit_code);
+      ::GetExitCodeProcess(pi.hProcess, &run.exitCode);
       ::CloseHandle(pi.hThread);
       ::CloseHandle(pi.hProcess);
     }

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "hkbtest/lines.h"
 #include "hkbtest/registry.h"
 
 namespace fnktest {
@@ -29,12 +30,12 @@ class LocatorOverride {
 // What one run of the caller left in the trace.
 struct Trace {
   std::vector<std::string> lines;
-  DWORD exit_code = 0;
+  DWORD exitCode = 0;
   bool finished = false;
 
   // Lines that start with `prefix`.
   std::vector<std::string> With(const std::string& prefix) const;
-  size_t Count(const std::string& prefix) const { return With(prefix).size(); }
+  size_t Count(const std::string& prefix) const { return hkbtest::CountLinesWith(lines, prefix); }
   // The text after "client <command> = " of the n-th such result (0-based).
   std::string Result(const std::string& command, size_t n = 0) const;
   // Lines between the result of command n-1 (or the start) and that of command n.
@@ -45,7 +46,7 @@ struct Trace {
 struct ClientSetup {
   std::string scenario;
   const wchar_t* version = nullptr;  // Wine's name of the Windows version for the caller, or none
-  bool power_standin = true;
+  bool powerStandin = true;
   bool quiet = false;  // the stand-ins keep no trace, only the caller's results are written
 };
 

@@ -80,12 +80,6 @@ TEST(Display, RotateResultFollowsSetDisplayConfig) {
   }
 }
 
-size_t CountIn(const std::vector<std::string>& lines, const std::string& prefix) {
-  size_t n = 0;
-  for (const std::string& l : lines) n += l.rfind(prefix, 0) == 0;
-  return n;
-}
-
 TEST(Display, QueryMakesASingleAttempt) {
   // The configuration grew between the size query and the query itself.
   const Trace t = RunClient({""}, {L"qdc:122", L"query", L"query"});
@@ -113,9 +107,71 @@ TEST(Display, RotateReadsTheConfigurationUpToThreeTimesWhileItGrows) {
     ASSERT_TRUE(t.finished) << t.Text();
     EXPECT_EQ(t.Result("rotate"), c.result);
     const std::vector<std::string> during = t.During("rotate");
-    EXPECT_EQ(CountIn(during, "display sizes flags=0x4 -> 0"), c.attempts) << t.Text();
-    EXPECT_EQ(CountIn(during, "display query flags=0x4 topology=asked"), c.attempts) << t.Text();
-    EXPECT_EQ(CountIn(during, "sdc "), c.applied ? 1u : 0u) << t.Text();
+    EXPECT_EQ(hkbtest::CountLinesWith(during, "display sizes flags=0x4 -> 0"), c.attempts) << t.Text();
+    EXPECT_EQ(hkbtest::CountLinesWith(during, "display query flags=0x4 topology=asked"), c.attempts)
+        << t.Text();
+    EXPECT_EQ(hkbtest::CountLinesWith(during, "sdc "), c.applied ? 1u : 0u) << t.Text();
+  }
+}
+
+}  // namespace
+
+namespace {
+
+// Configurations that the caller's watch reports instead of Wine's single
+// path (a clone, several paths, inactive or turned ones, none): which paths
+// turn, and whether SetDisplayConfig is asked at all. Its answer is 0 here.
+struct FakeCase {
+  const char* name;
+  const wchar_t* config;  // topology/status:rotation,...
+  const char* result;
+  const char* applied;  // the paths as SetDisplayConfig gets them, or nullptr: not called
+};
+
+const FakeCase kFakeCases[] = {
+    {"clone: every path turns", L"qdc:fake=2/1:1,1:1", "1",
+     "sdc paths=2 modes=2 flags=0x6A0 path0=status:1,rotation:4 path1=status:1,rotation:4 config=fake -> 0"},
+    {"clone: each path by the same step", L"qdc:fake=2/1:2,1:3", "1",
+     "sdc paths=2 modes=2 flags=0x6A0 path0=status:1,rotation:1 path1=status:1,rotation:2 config=fake -> 0"},
+    {"clone: an inactive path stays", L"qdc:fake=2/1:1,0:1", "1",
+     "sdc paths=2 modes=2 flags=0x6A0 path0=status:1,rotation:4 path1=status:0,rotation:1 config=fake -> 0"},
+    {"extend: only the first path turns", L"qdc:fake=4/1:1,1:1", "1",
+     "sdc paths=2 modes=2 flags=0x6A0 path0=status:1,rotation:4 path1=status:1,rotation:1 config=fake -> 0"},
+    {"inactive first path: nothing turns, applied all the same", L"qdc:fake=1/0:1,1:1", "1",
+     "sdc paths=2 modes=2 flags=0x6A0 path0=status:0,rotation:1 path1=status:1,rotation:1 config=fake -> 0"},
+    {"a path at 270 goes to 180", L"qdc:fake=1/1:4", "1",
+     "sdc paths=1 modes=1 flags=0x6A0 path0=status:1,rotation:3 config=fake -> 0"},
+    {"external only, at 90", L"qdc:fake=8/1:2", "1",
+     "sdc paths=1 modes=1 flags=0x6A0 path0=status:1,rotation:1 config=fake -> 0"},
+    {"a rotation of 0 is not applicable", L"qdc:fake=1/1:0", "0", nullptr},
+    {"clone: one path of unknown rotation stops all", L"qdc:fake=2/1:1,1:5", "0", nullptr},
+    {"an unknown rotation on an inactive path does not count", L"qdc:fake=4/1:1,0:9", "1",
+     "sdc paths=2 modes=2 flags=0x6A0 path0=status:1,rotation:4 path1=status:0,rotation:9 config=fake -> 0"},
+    {"no paths at all", L"qdc:fake=1/", "0", nullptr},
+};
+
+TEST(Display, RotateOverReportedConfigurations) {
+  for (const FakeCase& c : kFakeCases) {
+    SCOPED_TRACE(c.name);
+    const Trace t = RunClient({""}, {c.config, L"sdc:0", L"rotate"});
+    ASSERT_TRUE(t.finished) << t.Text();
+    EXPECT_EQ(t.Result("rotate"), c.result) << t.Text();
+    if (c.applied) {
+      EXPECT_EQ(t.With("sdc "), (std::vector<std::string>{c.applied})) << t.Text();
+    } else {
+      EXPECT_EQ(t.Count("sdc "), 0u) << t.Text();
+    }
+  }
+}
+
+// The query reports the topology of whatever configuration is active.
+TEST(Display, QueryReportsEachTopology) {
+  for (const wchar_t* config :
+       {L"qdc:fake=1/1:1", L"qdc:fake=2/1:1,1:1", L"qdc:fake=4/1:1,1:1", L"qdc:fake=8/1:1"}) {
+    const std::string text(config, config + wcslen(config));
+    SCOPED_TRACE(text);
+    const Trace t = RunClient({""}, {config, L"query"});
+    EXPECT_EQ(t.Result("query"), text.substr(9, 1)) << t.Text();
   }
 }
 

@@ -15,7 +15,7 @@ using Inform = int (*)(void);
 class Notify : public ::testing::Test {
  protected:
   void SetUp() override {
-    ASSERT_TRUE(lib) << "LoadLibraryW failed, error " << lib.load_error();
+    ASSERT_TRUE(lib) << "LoadLibraryW failed, error " << lib.error();
     fnf3 = lib.proc<Inform>("HKBFNK_Inform_FNF3_Push");
     eco = lib.proc<Inform>("HKBFNK_Inform_ECO_Push");
     airplane = lib.proc<Inform>("HKBFNK_Inform_AirPlane_Push");
@@ -34,9 +34,9 @@ struct WindowCase {
   const char* name;
   const wchar_t* cls;
   const wchar_t* title;
-  int fnf3_result;
-  int eco_result;
-  UINT expected_message;  // 0: nothing may arrive
+  int fnf3Result;
+  int ecoResult;
+  UINT expectedMessage;  // 0: nothing may arrive
 };
 
 const WindowCase kWindowCases[] = {
@@ -53,17 +53,17 @@ TEST_F(Notify, FindsOnlyTheNamedWindowsAndPostsTheirMessages) {
     SCOPED_TRACE(c.name);
     RecordingWindow wnd(c.cls, c.title);
     ASSERT_NE(wnd.hwnd(), nullptr);
-    EXPECT_EQ(fnf3(), c.fnf3_result);
-    EXPECT_EQ(eco(), c.eco_result);
+    EXPECT_EQ(fnf3(), c.fnf3Result);
+    EXPECT_EQ(eco(), c.ecoResult);
     hkbtest::PumpFor(50ms);
     const auto& got = wnd.received();
-    if (c.expected_message == 0) {
+    if (c.expectedMessage == 0) {
       EXPECT_TRUE(got.empty()) << "first message 0x" << std::hex << got.front().msg;
     } else {
       ASSERT_EQ(got.size(), 1u);
-      EXPECT_EQ(got[0].msg, c.expected_message);
-      EXPECT_EQ(got[0].wparam, 0u);
-      EXPECT_EQ(got[0].lparam, 0);
+      EXPECT_EQ(got[0].msg, c.expectedMessage);
+      EXPECT_EQ(got[0].wParam, 0u);
+      EXPECT_EQ(got[0].lParam, 0);
     }
   }
 }
@@ -100,7 +100,7 @@ TEST_F(AirPlane, StartsTheProgramWithoutArgumentsAndDoesNotWaitForIt) {
 
   const ULONGLONG before = ::GetTickCount64();
   EXPECT_NE(airplane(), 0);
-  const ULONGLONG call_ms = ::GetTickCount64() - before;
+  const ULONGLONG callMs = ::GetTickCount64() - before;
 
   std::string text;
   ASSERT_TRUE(hkbtest::PumpUntil([&] { return !(text = hkbtest::ReadFileBytes(trace)).empty(); }, 10s))
@@ -109,7 +109,7 @@ TEST_F(AirPlane, StartsTheProgramWithoutArgumentsAndDoesNotWaitForIt) {
   // Still running after the export returned: it has not written "ended".
   hkbtest::PumpFor(200ms);
   EXPECT_EQ(hkbtest::ReadFileBytes(trace).find("ended"), std::string::npos);
-  EXPECT_LT(call_ms, 5000u) << "the export waited for the program";
+  EXPECT_LT(callMs, 5000u) << "the export waited for the program";
 
   HANDLE quit = ::OpenEventW(EVENT_MODIFY_STATE, FALSE, L"HKBTest.RadioToggle.Exit");
   ASSERT_NE(quit, nullptr) << "the started program is not running";

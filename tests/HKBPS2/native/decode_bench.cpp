@@ -12,12 +12,12 @@ namespace {
 
 using namespace hkbps2;
 
-class CountingSink final : public ReportSink {
+class CountingSink final : public IReportSink {
  public:
-  void Post(uint32_t message, uintptr_t wparam, intptr_t lparam) override {
+  void Post(uint32_t message, uintptr_t wParam, intptr_t lParam) override {
     benchmark::DoNotOptimize(message);
-    benchmark::DoNotOptimize(wparam);
-    benchmark::DoNotOptimize(lparam);
+    benchmark::DoNotOptimize(wParam);
+    benchmark::DoNotOptimize(lParam);
     ++posted;
   }
   uintptr_t SetLongPressTimer(uint32_t id, uint32_t) override { return id + 1; }
@@ -99,7 +99,7 @@ BENCHMARK(BM_DecodePresses);
 void BM_Baseline(benchmark::State& state) {
   const std::vector<uint8_t> stream = Stream(kReports);
   CountingSink sink;
-  ReportSink& s = sink;
+  IReportSink& s = sink;
   for (auto _ : state) {
     for (size_t i = 0; i < kReports; ++i) {
       const uint8_t* r = &stream[i * kReportSize];

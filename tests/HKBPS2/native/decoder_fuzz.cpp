@@ -29,33 +29,33 @@ bool Allowed(uint32_t msg, uintptr_t wp, intptr_t lp) {
   }
 }
 
-class CheckingSink final : public ReportSink {
+class CheckingSink final : public IReportSink {
  public:
   void Post(uint32_t msg, uintptr_t wp, intptr_t lp) override {
     if (!Allowed(msg, wp, lp)) std::abort();
     // A short press is reported right after its pending timer was killed.
-    if (msg == WM_HKBPS2_BITBUTTON && wp == 1 && last_killed != static_cast<int>(kLongPressTimerBit1))
+    if (msg == WM_HKBPS2_BITBUTTON && wp == 1 && lastKilled != static_cast<int>(kLongPressTimerBit1))
       std::abort();
-    if (msg == WM_HKBPS2_BITBUTTON && wp == 2 && last_killed != static_cast<int>(kLongPressTimerBit2))
+    if (msg == WM_HKBPS2_BITBUTTON && wp == 2 && lastKilled != static_cast<int>(kLongPressTimerBit2))
       std::abort();
-    last_killed = -1;
+    lastKilled = -1;
     ++posted;
   }
   uintptr_t SetLongPressTimer(uint32_t id, uint32_t ms) override {
     if ((id != kLongPressTimerBit1 && id != kLongPressTimerBit2) || ms != kLongPressMilliseconds)
       std::abort();
-    if (fail_next) return 0;
+    if (failNext) return 0;
     pending.insert(id);
     return id + 1;
   }
   void KillLongPressTimer(uint32_t id) override {
-    last_killed = pending.erase(id) ? static_cast<int>(id) : -1;
+    lastKilled = pending.erase(id) ? static_cast<int>(id) : -1;
   }
   void RetrySessionRegistration() override {}
 
-  int last_killed = -1;
+  int lastKilled = -1;
   std::set<uint32_t> pending;
-  bool fail_next = false;
+  bool failNext = false;
   size_t posted = 0;
 };
 
@@ -79,7 +79,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       decoder.OnLongPressTimer(id);
       if (sink.pending.count(id)) std::abort();  // the procedure kills its timer
     }
-    sink.fail_next = (control & 0x40) != 0;
+    sink.failNext = (control & 0x40) != 0;
     uint8_t report[kReportSize];
     for (size_t i = 0; i < kReportSize; ++i) report[i] = data[off + 1 + i];
     if ((control & 0x30) != 0x30) {
@@ -87,13 +87,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       report[0] = kKinds[report[0] & 3];
     }
     decoder.Decode(report);
-    if (!HeldValid(decoder.held_bits2(), 64) || !HeldValid(decoder.held_bits4(), 16)) std::abort();
+    if (!HeldValid(decoder.HeldBits2(), 64) || !HeldValid(decoder.HeldBits4(), 16)) std::abort();
     // While a timed button is held, its mark is non-zero exactly when its timer is pending.
-    if (decoder.held_bits2() == 1 &&
-        (decoder.bit1_mark() != 0) != (sink.pending.count(kLongPressTimerBit1) != 0))
+    if (decoder.HeldBits2() == 1 &&
+        (decoder.Bit1Mark() != 0) != (sink.pending.count(kLongPressTimerBit1) != 0))
       std::abort();
-    if (decoder.held_bits2() == 2 &&
-        (decoder.bit2_mark() != 0) != (sink.pending.count(kLongPressTimerBit2) != 0))
+    if (decoder.HeldBits2() == 2 &&
+        (decoder.Bit2Mark() != 0) != (sink.pending.count(kLongPressTimerBit2) != 0))
       std::abort();
   }
   return 0;

@@ -9,30 +9,22 @@
 #include <ostream>
 #include <vector>
 
+#include "hkbtest/messages.h"
 #include "report_decoder.h"
 
 namespace hkbps2 {
 namespace {
 
-struct Msg {
-  uint32_t msg;
-  uintptr_t wparam;
-  intptr_t lparam;
-  bool operator==(const Msg&) const = default;
-};
+using hkbtest::Msg;
 
-std::ostream& operator<<(std::ostream& os, const Msg& m) {
-  return os << "{" << m.msg << ", " << m.wparam << ", " << m.lparam << "}";
-}
-
-class RecordingSink final : public ReportSink {
+class RecordingSink final : public IReportSink {
  public:
-  void Post(uint32_t message, uintptr_t wparam, intptr_t lparam) override {
-    posted.push_back({message, wparam, lparam});
+  void Post(uint32_t message, uintptr_t wParam, intptr_t lParam) override {
+    posted.push_back({message, wParam, lParam});
   }
   uintptr_t SetLongPressTimer(uint32_t id, uint32_t milliseconds) override {
     EXPECT_EQ(milliseconds, 1000u);
-    if (fail_timers) return 0;
+    if (failTimers) return 0;
     pending[id] = true;
     return 0x1000 + id;  // any non-zero value
   }
@@ -43,7 +35,7 @@ class RecordingSink final : public ReportSink {
 
   std::vector<Msg> posted;
   std::map<uint32_t, bool> pending;
-  bool fail_timers = false;
+  bool failTimers = false;
   int registrations = 0;
 };
 
@@ -53,7 +45,7 @@ struct Step {
   uint8_t bits = 0;
   uint8_t code = 0;
   uint8_t second = 0;
-  int fire_timer = -1;  // >= 0: fire that long-press timer instead of a report
+  int fireTimer = -1;  // >= 0: fire that long-press timer instead of a report
 };
 
 Step R1(uint8_t code, uint8_t second = 0) { return {1, 0, code, second}; }
@@ -76,8 +68,8 @@ struct Sequence {
 
 void Feed(CReportDecoder& decoder, const std::vector<Step>& steps) {
   for (const Step& s : steps) {
-    if (s.fire_timer >= 0) {
-      decoder.OnLongPressTimer(static_cast<uintptr_t>(s.fire_timer));
+    if (s.fireTimer >= 0) {
+      decoder.OnLongPressTimer(static_cast<uintptr_t>(s.fireTimer));
       continue;
     }
     const uint8_t report[kReportSize] = {s.kind, s.bits, 0xEE, s.code, s.second, 0xEE, 0xEE, 0xEE, 0xEE};
@@ -169,12 +161,12 @@ TEST(ReportDecoder, WholeSequencesPostExactlyTheExpectedMessages) {
 }
 
 TEST(ReportDecoder, GroupsFollowTheCodeRanges) {
-  auto in_a_by_range = [](int c) {
+  auto inAByRange = [](int c) {
     return c <= 83 || (c >= 86 && c <= 96) || (c >= 99 && c <= 103) || (c >= 111 && c <= 119) ||
            (c >= 122 && c <= 127);
   };
   for (int c = 0; c < 256; ++c) {
-    EXPECT_EQ(IsGroupA(static_cast<uint8_t>(c)), in_a_by_range(c)) << "code " << c;
+    EXPECT_EQ(IsGroupA(static_cast<uint8_t>(c)), inAByRange(c)) << "code " << c;
   }
 }
 
@@ -188,8 +180,8 @@ TEST(ReportDecoder, EveryFreshKind1CodePostsOneMessageOfItsGroup) {
     const bool own = c >= 135 && c <= 141;
     ASSERT_EQ(got.size(), own ? 2u : 1u);
     const Msg& last = got.back();
-    EXPECT_EQ(last.wparam, static_cast<uintptr_t>(c));
-    EXPECT_EQ(last.lparam, 1);
+    EXPECT_EQ(last.wParam, static_cast<uintptr_t>(c));
+    EXPECT_EQ(last.lParam, 1);
     const bool button = !IsGroupA(static_cast<uint8_t>(c)) || c == 103 || (c >= 116 && c <= 119);
     EXPECT_EQ(last.msg, button ? BTN : KEY);
     if (own) EXPECT_EQ(got[0].msg, c == 141 ? C141 : C135);
@@ -201,20 +193,20 @@ TEST(ReportDecoder, LongPressTimersAreSetOnPressAndKilledAtShortRelease) {
   CReportDecoder decoder(sink);
   Feed(decoder, {R2(1)});
   EXPECT_TRUE(sink.pending.count(kLongPressTimerBit1));
-  EXPECT_NE(decoder.bit1_mark(), 0u);
+  EXPECT_NE(decoder.Bit1Mark(), 0u);
   Feed(decoder, {R2(0)});
   EXPECT_TRUE(sink.pending.empty());
   Feed(decoder, {R2(2)});
   EXPECT_TRUE(sink.pending.count(kLongPressTimerBit2));
   Feed(decoder, {Fire(0)});
   EXPECT_TRUE(sink.pending.empty()) << "the timer procedure kills its timer";
-  EXPECT_EQ(decoder.bit2_mark(), 0u);
+  EXPECT_EQ(decoder.Bit2Mark(), 0u);
   EXPECT_EQ(sink.Take(), (std::vector<Msg>{{BIT, 1, 1}, {BIT, 130, 1}}));
 }
 
 TEST(ReportDecoder, ATimerThatCannotBeSetMakesTheReleaseZero) {
   RecordingSink sink;
-  sink.fail_timers = true;
+  sink.failTimers = true;
   CReportDecoder decoder(sink);
   Feed(decoder, {R2(1), R2(0), R2(2), R2(0)});
   EXPECT_EQ(sink.Take(), (std::vector<Msg>{{BIT, 0, 0}, {BIT, 0, 0}}));
@@ -226,7 +218,7 @@ TEST(ReportDecoder, ALongPressInProgressIsReportedAfterPollingStops) {
   CReportDecoder decoder(sink);
   Feed(decoder, {R2(1), Fire(1), Fire(7)});
   EXPECT_EQ(sink.Take(), (std::vector<Msg>{{BIT, 129, 1}}));
-  EXPECT_EQ(decoder.held_bits2(), 1);
+  EXPECT_EQ(decoder.HeldBits2(), 1);
 }
 
 TEST(ReportDecoder, SessionRegistrationIsRetriedAfterReportsAndKind2Edges) {

@@ -1,60 +1,71 @@
 // Kernel-mode stand-in for the keyboard filter driver, run by the system's
 // device host. It creates "\\.\HKBLEDFILTR" (and "\\.\VHKBBTN.VXD" for the
 // older releases) and hands out reports that a test queued through a
-// test-only control code. Test code: no product logic.
+// test-only control code; further test-only codes hold a read back and take
+// the device's name away. Test code: no product logic.
 #include <ntddk.h>
 
 #include "hkbledfiltr_ioctl.h"
 
-static DEVICE_OBJECT* g_filter;
-static DEVICE_OBJECT* g_vxd;
+#define FILTER_LINK L"\\DosDevices\\HKBLEDFILTR"
+#define FILTER_DEVICE L"\\Device\\HKBLEDFILTR"
 
-static volatile LONG g_lock;
-static UCHAR g_queue[HKBTEST_QUEUE_CAPACITY][HKBTEST_REPORT_SIZE];
-static ULONG g_head;
-static ULONG g_count;
-static struct hkbtest_stats g_stats;
+static DEVICE_OBJECT* s_filter;
+static DEVICE_OBJECT* s_vxd;
+
+static volatile LONG s_lock;
+static UCHAR s_queue[HKBTEST_QUEUE_CAPACITY][HKBTEST_REPORT_SIZE];
+static ULONG s_head;
+static ULONG s_count;
+static struct hkbtest_stats s_stats;
+static int s_holdNext;           // the next filter read is held
+static IRP* s_held;              // the read held now
+static FILE_OBJECT* s_heldFile;  // the handle it came on
+static FILE_OBJECT* s_hider;     // the handle that took the name away, or none
 
 static void Lock(void) {
-  while (InterlockedCompareExchange(&g_lock, 1, 0) != 0) {
+  while (InterlockedCompareExchange(&s_lock, 1, 0) != 0) {
   }
 }
-static void Unlock(void) { InterlockedExchange(&g_lock, 0); }
+static void Unlock(void) { InterlockedExchange(&s_lock, 0); }
 
-static ULONG_PTR Dequeue(UCHAR* out, ULONG out_len, int vxd, ULONG code) {
-  ULONG_PTR n = 0;
+// The caller holds the lock.
+static ULONG_PTR DequeueLocked(UCHAR* out, ULONG outLength) {
+  if (s_count == 0 || outLength < HKBTEST_REPORT_SIZE) return 0;
+  RtlCopyMemory(out, s_queue[s_head], HKBTEST_REPORT_SIZE);
+  s_head = (s_head + 1) % HKBTEST_QUEUE_CAPACITY;
+  --s_count;
+  ++s_stats.delivered;
+  s_stats.pending = s_count;
+  return HKBTEST_REPORT_SIZE;
+}
+
+static ULONG_PTR Dequeue(UCHAR* out, ULONG outLength, int vxd, ULONG code) {
   Lock();
   if (vxd) {
-    ++g_stats.vxd_reads;
-    g_stats.vxd_last_code = code;
+    ++s_stats.vxdReads;
+    s_stats.vxdLastCode = code;
   } else {
-    ++g_stats.reads;
+    ++s_stats.reads;
   }
-  if (g_count > 0 && out_len >= HKBTEST_REPORT_SIZE) {
-    RtlCopyMemory(out, g_queue[g_head], HKBTEST_REPORT_SIZE);
-    g_head = (g_head + 1) % HKBTEST_QUEUE_CAPACITY;
-    --g_count;
-    ++g_stats.delivered;
-    n = HKBTEST_REPORT_SIZE;
-  }
-  g_stats.pending = g_count;
+  const ULONG_PTR n = DequeueLocked(out, outLength);
   Unlock();
   return n;
 }
 
-static NTSTATUS Enqueue(const UCHAR* in, ULONG in_len) {
-  if (in_len == 0 || in_len % HKBTEST_REPORT_SIZE != 0) return STATUS_INVALID_PARAMETER;
+static NTSTATUS Enqueue(const UCHAR* in, ULONG inLength) {
+  if (inLength == 0 || inLength % HKBTEST_REPORT_SIZE != 0) return STATUS_INVALID_PARAMETER;
   NTSTATUS status = STATUS_SUCCESS;
   Lock();
-  for (ULONG off = 0; off < in_len; off += HKBTEST_REPORT_SIZE) {
-    if (g_count == HKBTEST_QUEUE_CAPACITY) {
+  for (ULONG off = 0; off < inLength; off += HKBTEST_REPORT_SIZE) {
+    if (s_count == HKBTEST_QUEUE_CAPACITY) {
       status = STATUS_BUFFER_OVERFLOW;
       break;
     }
-    RtlCopyMemory(g_queue[(g_head + g_count) % HKBTEST_QUEUE_CAPACITY], in + off, HKBTEST_REPORT_SIZE);
-    ++g_count;
+    RtlCopyMemory(s_queue[(s_head + s_count) % HKBTEST_QUEUE_CAPACITY], in + off, HKBTEST_REPORT_SIZE);
+    ++s_count;
   }
-  g_stats.pending = g_count;
+  s_stats.pending = s_count;
   Unlock();
   return status;
 }
@@ -66,13 +77,41 @@ static NTSTATUS Complete(IRP* irp, NTSTATUS status, ULONG_PTR info) {
   return status;
 }
 
+// Completes the held read, if any (and, when `file` is given, only if it came
+// on that handle): with a queued report, or cancelled.
+static void ReleaseHeld(FILE_OBJECT* file, int cancel) {
+  IRP* irp = NULL;
+  ULONG_PTR n = 0;
+  Lock();
+  if (s_held && (!file || s_heldFile == file)) {
+    irp = s_held;
+    s_held = NULL;
+    s_heldFile = NULL;
+    s_stats.held = 0;
+    if (!cancel) {
+      IO_STACK_LOCATION* stack = IoGetCurrentIrpStackLocation(irp);
+      n = DequeueLocked((UCHAR*)irp->AssociatedIrp.SystemBuffer,
+                        stack->Parameters.DeviceIoControl.OutputBufferLength);
+    }
+  }
+  Unlock();
+  if (irp) Complete(irp, cancel ? STATUS_CANCELLED : STATUS_SUCCESS, n);
+}
+
+static NTSTATUS ShowName(int show) {
+  UNICODE_STRING link, device;
+  RtlInitUnicodeString(&link, FILTER_LINK);
+  RtlInitUnicodeString(&device, FILTER_DEVICE);
+  return show ? IoCreateSymbolicLink(&link, &device) : IoDeleteSymbolicLink(&link);
+}
+
 static NTSTATUS DispatchCreate(DEVICE_OBJECT* dev, IRP* irp) {
   Lock();
-  if (dev == g_vxd)
-    ++g_stats.vxd_opens;
+  if (dev == s_vxd)
+    ++s_stats.vxdOpens;
   else
-    ++g_stats.opens;
-  ++g_stats.open_handles;
+    ++s_stats.opens;
+  ++s_stats.openHandles;
   Unlock();
   return Complete(irp, STATUS_SUCCESS, 0);
 }
@@ -80,49 +119,99 @@ static NTSTATUS DispatchCreate(DEVICE_OBJECT* dev, IRP* irp) {
 static NTSTATUS DispatchClose(DEVICE_OBJECT* dev, IRP* irp) {
   (void)dev;
   Lock();
-  --g_stats.open_handles;
+  --s_stats.openHandles;
   Unlock();
   return Complete(irp, STATUS_SUCCESS, 0);
 }
 
+// The last handle of a file object went: nothing it set up outlives it.
 static NTSTATUS DispatchCleanup(DEVICE_OBJECT* dev, IRP* irp) {
   (void)dev;
+  FILE_OBJECT* file = IoGetCurrentIrpStackLocation(irp)->FileObject;
+  ReleaseHeld(file, 1);
+  int show = 0;
+  Lock();
+  if (s_hider && s_hider == file) {
+    s_hider = NULL;
+    show = 1;
+  }
+  Unlock();
+  if (show) ShowName(1);
   return Complete(irp, STATUS_SUCCESS, 0);
 }
 
 static NTSTATUS DispatchControl(DEVICE_OBJECT* dev, IRP* irp) {
   IO_STACK_LOCATION* stack = IoGetCurrentIrpStackLocation(irp);
   const ULONG code = stack->Parameters.DeviceIoControl.IoControlCode;
-  const ULONG in_len = stack->Parameters.DeviceIoControl.InputBufferLength;
-  const ULONG out_len = stack->Parameters.DeviceIoControl.OutputBufferLength;
+  const ULONG inLength = stack->Parameters.DeviceIoControl.InputBufferLength;
+  const ULONG outLength = stack->Parameters.DeviceIoControl.OutputBufferLength;
   UCHAR* buffer = (UCHAR*)irp->AssociatedIrp.SystemBuffer;
 
   switch (code) {
     case HKBTEST_IOCTL_QUEUE:
-      return Complete(irp, buffer ? Enqueue(buffer, in_len) : STATUS_INVALID_PARAMETER, 0);
+      return Complete(irp, buffer ? Enqueue(buffer, inLength) : STATUS_INVALID_PARAMETER, 0);
     case HKBTEST_IOCTL_RESET:
+      ReleaseHeld(NULL, 1);
       Lock();
-      g_head = g_count = 0;
+      s_head = s_count = 0;
+      s_holdNext = 0;
       {
-        const unsigned int handles = g_stats.open_handles;
-        RtlZeroMemory(&g_stats, sizeof g_stats);
-        g_stats.open_handles = handles;
+        const unsigned int handles = s_stats.openHandles;
+        RtlZeroMemory(&s_stats, sizeof s_stats);
+        s_stats.openHandles = handles;
       }
       Unlock();
       return Complete(irp, STATUS_SUCCESS, 0);
     case HKBTEST_IOCTL_STATS:
-      if (!buffer || out_len < sizeof(struct hkbtest_stats)) return Complete(irp, STATUS_BUFFER_TOO_SMALL, 0);
+      if (!buffer || outLength < sizeof(struct hkbtest_stats))
+        return Complete(irp, STATUS_BUFFER_TOO_SMALL, 0);
       Lock();
-      RtlCopyMemory(buffer, &g_stats, sizeof g_stats);
+      RtlCopyMemory(buffer, &s_stats, sizeof s_stats);
       Unlock();
       return Complete(irp, STATUS_SUCCESS, sizeof(struct hkbtest_stats));
+    case HKBTEST_IOCTL_HOLD_NEXT_READ:
+      Lock();
+      s_holdNext = 1;
+      Unlock();
+      return Complete(irp, STATUS_SUCCESS, 0);
+    case HKBTEST_IOCTL_RELEASE_READ: ReleaseHeld(NULL, 0); return Complete(irp, STATUS_SUCCESS, 0);
+    case HKBTEST_IOCTL_HIDE_DEVICE: {
+      if (!buffer || inLength != sizeof(ULONG)) return Complete(irp, STATUS_INVALID_PARAMETER, 0);
+      const int hide = *(const ULONG*)buffer != 0;
+      FILE_OBJECT* file = stack->FileObject;
+      int change = 0;
+      Lock();
+      if (hide && !s_hider) {
+        s_hider = file;
+        change = 1;
+      } else if (!hide && s_hider) {
+        s_hider = NULL;
+        change = 1;
+      }
+      Unlock();
+      return Complete(irp, change ? ShowName(!hide) : STATUS_SUCCESS, 0);
+    }
     default: break;
   }
-  if (dev == g_filter && code != HKBTEST_IOCTL_READ) return Complete(irp, STATUS_INVALID_DEVICE_REQUEST, 0);
+  if (dev == s_filter && code != HKBTEST_IOCTL_READ) return Complete(irp, STATUS_INVALID_DEVICE_REQUEST, 0);
   // The product reads with no input and a 9-byte output; the older device
   // takes whatever control code its host chose.
-  if (in_len != 0 || !buffer) return Complete(irp, STATUS_INVALID_PARAMETER, 0);
-  return Complete(irp, STATUS_SUCCESS, Dequeue(buffer, out_len, dev == g_vxd, code));
+  if (inLength != 0 || !buffer) return Complete(irp, STATUS_INVALID_PARAMETER, 0);
+  if (dev == s_filter) {
+    Lock();
+    const int hold = s_holdNext && !s_held;
+    if (hold) {
+      s_holdNext = 0;
+      s_held = irp;
+      s_heldFile = stack->FileObject;
+      s_stats.held = 1;
+      ++s_stats.reads;
+      IoMarkIrpPending(irp);
+    }
+    Unlock();
+    if (hold) return STATUS_PENDING;
+  }
+  return Complete(irp, STATUS_SUCCESS, Dequeue(buffer, outLength, dev == s_vxd, code));
 }
 
 static void DeleteDevice(DEVICE_OBJECT** dev, const WCHAR* link) {
@@ -135,19 +224,19 @@ static void DeleteDevice(DEVICE_OBJECT** dev, const WCHAR* link) {
 
 static void DriverUnload(DRIVER_OBJECT* driver) {
   (void)driver;
-  DeleteDevice(&g_vxd, L"\\DosDevices\\VHKBBTN.VXD");
-  DeleteDevice(&g_filter, L"\\DosDevices\\HKBLEDFILTR");
+  DeleteDevice(&s_vxd, L"\\DosDevices\\VHKBBTN.VXD");
+  DeleteDevice(&s_filter, FILTER_LINK);
 }
 
 static NTSTATUS CreateDevice(DRIVER_OBJECT* driver, const WCHAR* device, const WCHAR* link,
                              DEVICE_OBJECT** out) {
-  UNICODE_STRING dev_name, link_name;
-  RtlInitUnicodeString(&dev_name, device);
-  RtlInitUnicodeString(&link_name, link);
-  NTSTATUS status = IoCreateDevice(driver, 0, &dev_name, HKBTEST_DEVICE_TYPE, 0, FALSE, out);
+  UNICODE_STRING deviceName, linkName;
+  RtlInitUnicodeString(&deviceName, device);
+  RtlInitUnicodeString(&linkName, link);
+  NTSTATUS status = IoCreateDevice(driver, 0, &deviceName, HKBTEST_DEVICE_TYPE, 0, FALSE, out);
   if (!NT_SUCCESS(status)) return status;
   (*out)->Flags |= DO_BUFFERED_IO;
-  status = IoCreateSymbolicLink(&link_name, &dev_name);
+  status = IoCreateSymbolicLink(&linkName, &deviceName);
   if (!NT_SUCCESS(status)) {
     IoDeleteDevice(*out);
     *out = NULL;
@@ -162,11 +251,11 @@ NTSTATUS NTAPI DriverEntry(DRIVER_OBJECT* driver, UNICODE_STRING* registry) {
   driver->MajorFunction[IRP_MJ_CLEANUP] = DispatchCleanup;
   driver->MajorFunction[IRP_MJ_DEVICE_CONTROL] = DispatchControl;
   driver->DriverUnload = DriverUnload;
-  NTSTATUS status = CreateDevice(driver, L"\\Device\\HKBLEDFILTR", L"\\DosDevices\\HKBLEDFILTR", &g_filter);
+  NTSTATUS status = CreateDevice(driver, FILTER_DEVICE, FILTER_LINK, &s_filter);
   if (!NT_SUCCESS(status)) return status;
-  status = CreateDevice(driver, L"\\Device\\VHKBBTN", L"\\DosDevices\\VHKBBTN.VXD", &g_vxd);
+  status = CreateDevice(driver, L"\\Device\\VHKBBTN", L"\\DosDevices\\VHKBBTN.VXD", &s_vxd);
   if (!NT_SUCCESS(status)) {
-    DeleteDevice(&g_filter, L"\\DosDevices\\HKBLEDFILTR");
+    DeleteDevice(&s_filter, FILTER_LINK);
     return status;
   }
   return STATUS_SUCCESS;

@@ -10,19 +10,11 @@
 #include <cstdio>
 #include <string>
 
+#include "hkb/unique.h"
+
 namespace {
 
 constexpr wchar_t kService[] = L"hkbledfiltr_standin";
-
-struct ScHandle {
-  SC_HANDLE h = nullptr;
-  explicit ScHandle(SC_HANDLE v) : h(v) {}
-  ~ScHandle() {
-    if (h) ::CloseServiceHandle(h);
-  }
-  ScHandle(const ScHandle&) = delete;
-  ScHandle& operator=(const ScHandle&) = delete;
-};
 
 int Fail(const char* what) {
   std::fprintf(stderr, "hkbledfiltr_install: %s failed, error %lu\n", what, ::GetLastError());
@@ -30,31 +22,30 @@ int Fail(const char* what) {
 }
 
 bool DeviceAnswers() {
-  HANDLE h = ::CreateFileW(L"\\\\.\\HKBLEDFILTR", GENERIC_READ | GENERIC_WRITE,
-                           FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
-  if (h == INVALID_HANDLE_VALUE) return false;
-  ::CloseHandle(h);
-  return true;
+  const hkb::UniqueFile device(::CreateFileW(L"\\\\.\\HKBLEDFILTR", GENERIC_READ | GENERIC_WRITE,
+                                             FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
+                                             nullptr));
+  return static_cast<bool>(device);
 }
 
 int Install(const wchar_t* path) {
   if (DeviceAnswers()) return 0;
-  ScHandle scm(::OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
-  if (!scm.h) return Fail("OpenSCManagerW");
-  ScHandle svc(::OpenServiceW(scm.h, kService, SERVICE_ALL_ACCESS));
-  if (!svc.h) {
-    svc.h = ::CreateServiceW(scm.h, kService, kService, SERVICE_ALL_ACCESS, SERVICE_KERNEL_DRIVER,
-                             SERVICE_DEMAND_START, SERVICE_ERROR_IGNORE, path, nullptr, nullptr, nullptr,
-                             nullptr, nullptr);
-    if (!svc.h) return Fail("CreateServiceW");
-  } else if (!::ChangeServiceConfigW(svc.h, SERVICE_NO_CHANGE, SERVICE_NO_CHANGE, SERVICE_NO_CHANGE, path,
+  hkb::UniqueService scm(::OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
+  if (!scm) return Fail("OpenSCManagerW");
+  hkb::UniqueService svc(::OpenServiceW(scm.get(), kService, SERVICE_ALL_ACCESS));
+  if (!svc) {
+    svc.reset(::CreateServiceW(scm.get(), kService, kService, SERVICE_ALL_ACCESS, SERVICE_KERNEL_DRIVER,
+                               SERVICE_DEMAND_START, SERVICE_ERROR_IGNORE, path, nullptr, nullptr, nullptr,
+                               nullptr, nullptr));
+    if (!svc) return Fail("CreateServiceW");
+  } else if (!::ChangeServiceConfigW(svc.get(), SERVICE_NO_CHANGE, SERVICE_NO_CHANGE, SERVICE_NO_CHANGE, path,
                                      nullptr, nullptr, nullptr, nullptr, nullptr, nullptr)) {
     return Fail("ChangeServiceConfigW");
   }
   // Right after a prefix is made, the service manager can still be busy (its
   // database locked, or the device host slow to come up); ask again then.
   for (int attempt = 0;; ++attempt) {
-    if (::StartServiceW(svc.h, 0, nullptr)) break;
+    if (::StartServiceW(svc.get(), 0, nullptr)) break;
     const DWORD err = ::GetLastError();
     if (err == ERROR_SERVICE_ALREADY_RUNNING) break;
     const bool busy = err == ERROR_SERVICE_REQUEST_TIMEOUT || err == ERROR_SERVICE_DATABASE_LOCKED;
@@ -72,17 +63,17 @@ int Install(const wchar_t* path) {
 }
 
 int Remove() {
-  ScHandle scm(::OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
-  if (!scm.h) return Fail("OpenSCManagerW");
-  ScHandle svc(::OpenServiceW(scm.h, kService, SERVICE_ALL_ACCESS));
-  if (!svc.h) return ::GetLastError() == ERROR_SERVICE_DOES_NOT_EXIST ? 0 : Fail("OpenServiceW");
+  hkb::UniqueService scm(::OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
+  if (!scm) return Fail("OpenSCManagerW");
+  hkb::UniqueService svc(::OpenServiceW(scm.get(), kService, SERVICE_ALL_ACCESS));
+  if (!svc) return ::GetLastError() == ERROR_SERVICE_DOES_NOT_EXIST ? 0 : Fail("OpenServiceW");
   SERVICE_STATUS status = {};
-  ::ControlService(svc.h, SERVICE_CONTROL_STOP, &status);
-  for (int i = 0; i < 50 && ::QueryServiceStatus(svc.h, &status) && status.dwCurrentState != SERVICE_STOPPED;
-       ++i) {
+  ::ControlService(svc.get(), SERVICE_CONTROL_STOP, &status);
+  for (int i = 0;
+       i < 50 && ::QueryServiceStatus(svc.get(), &status) && status.dwCurrentState != SERVICE_STOPPED; ++i) {
     ::Sleep(100);
   }
-  if (!::DeleteService(svc.h) && ::GetLastError() != ERROR_SERVICE_MARKED_FOR_DELETE)
+  if (!::DeleteService(svc.get()) && ::GetLastError() != ERROR_SERVICE_MARKED_FOR_DELETE)
     return Fail("DeleteService");
   return 0;
 }

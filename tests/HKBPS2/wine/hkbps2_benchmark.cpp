@@ -49,17 +49,17 @@ int main() {
   ::QueryPerformanceFrequency(&f);
   constexpr int kRounds = 60;
 
-  std::vector<double> queue_only;
+  std::vector<double> queueOnly;
   for (int i = 0; i < kRounds; ++i) {
     LARGE_INTEGER a, b;
     ::QueryPerformanceCounter(&a);
     driver.Queue({ps2test::Kind4(0)});  // decodes to nothing
     ::QueryPerformanceCounter(&b);
-    queue_only.push_back(Ms(a, b, f));
+    queueOnly.push_back(Ms(a, b, f));
   }
   hkbtest::PumpUntil([&] { return driver.Stats().pending == 0; }, 20s);
 
-  std::vector<double> post_only;
+  std::vector<double> postOnly;
   for (int i = 0; i < kRounds; ++i) {
     const size_t n = host.received().size();
     LARGE_INTEGER a, b;
@@ -67,10 +67,10 @@ int main() {
     ::PostMessageW(host.hwnd(), WM_USER + 99, 0, 0);
     hkbtest::PumpUntil([&] { return host.received().size() > n; }, 5s);
     ::QueryPerformanceCounter(&b);
-    post_only.push_back(Ms(a, b, f));
+    postOnly.push_back(Ms(a, b, f));
   }
 
-  std::vector<double> report_to_message;
+  std::vector<double> reportToMessage;
   for (int i = 0; i < kRounds; ++i) {
     // Start at a random point of the poll period.
     hkbtest::PumpFor(std::chrono::milliseconds(7 * i % 100));
@@ -83,10 +83,10 @@ int main() {
       return 1;
     }
     ::QueryPerformanceCounter(&b);
-    report_to_message.push_back(Ms(a, b, f));
+    reportToMessage.push_back(Ms(a, b, f));
   }
-  Print("queue request (baseline)", queue_only);
-  Print("post to own window (baseline)", post_only);
-  Print("report queued -> message at host", report_to_message);
+  Print("queue request (baseline)", queueOnly);
+  Print("post to own window (baseline)", postOnly);
+  Print("report queued -> message at host", reportToMessage);
   return 0;
 }

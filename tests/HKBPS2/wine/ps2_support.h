@@ -1,12 +1,11 @@
 // Helpers for the PS/2 library's tests under Wine: the filter driver
-// stand-in (install, queue reports, counters), report building and child
-// processes.
+// stand-in (install, queue reports, counters, held reads, a missing name) and
+// report building.
 #pragma once
 
 #include <windows.h>
 
 #include <cstdint>
-#include <set>
 #include <string>
 #include <vector>
 
@@ -31,18 +30,17 @@ class Driver {
   bool Reset();
   bool Queue(const std::vector<Report>& reports);
   hkbtest_stats Stats();
+  // The next read of the filter device stays pending until ReleaseRead (or
+  // Reset, or the end of the handle it came on).
+  bool HoldNextRead();
+  bool ReleaseRead();
+  // Takes the device's name away (opening it by name then fails as without
+  // a device) or brings it back; it also comes back when this handle closes.
+  bool HideDevice(bool hide);
 
  private:
+  bool Control(DWORD code, const void* in = nullptr, DWORD inSize = 0);
   hkb::UniqueFile m_handle;
 };
-
-// Runs a program with no inherited handles and its output discarded; the
-// exit code, or -1 when it could not be started or did not end in time.
-int RunProgram(const std::wstring& command_line, DWORD timeout_ms = 60000);
-
-// Threads of the current process.
-std::set<DWORD> ThreadIds();
-// Whether the thread's start address lies in the module's image.
-bool StartsInModule(DWORD thread_id, HMODULE module);
 
 }  // namespace ps2test

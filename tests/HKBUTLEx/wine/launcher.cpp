@@ -185,8 +185,16 @@ ForegroundHolder::~ForegroundHolder() {
 }
 
 bool ForegroundHolder::Take() {
-  ::SetForegroundWindow(m_wnd);
-  return WaitFor([&] { return ::GetForegroundWindow() == m_wnd; }, 10s);
+  // Wine hands the foreground over asynchronously, and on a loaded machine a
+  // request can be overtaken by another process's activation: ask again until
+  // it holds.
+  return WaitFor(
+      [&] {
+        if (::GetForegroundWindow() == m_wnd) return true;
+        ::SetForegroundWindow(m_wnd);
+        return false;
+      },
+      30s);
 }
 
 bool WaitFor(const std::function<bool()>& done, std::chrono::milliseconds timeout) {

@@ -50,7 +50,7 @@ class Queries : public testing::Test {
 
 TEST(Exports, NineNamesAtOrdinalsOneToNine) {
   HkbHelperDll dll;
-  ASSERT_TRUE(dll.lib) << dll.lib.load_error();
+  ASSERT_TRUE(dll.lib) << dll.lib.error();
   const char* names[] = {"HkbhFinalize",       "HkbhGetAppDisplayNameByPFN",     "HkbhInitialize",
                          "HkbhIsInstalled",    "HkbhIsInstalledByAppUserModeID", "HkbhLaunchByManager",
                          "HkbhLaunchBySearch", "HkbhLaunchIEBySearch",           "HkbhReleaseString"};

@@ -38,9 +38,9 @@ class Reader {
 
 bool RvaToOffset(const Image& img, uint32_t rva, uint64_t& off) {
   for (const Section& s : img.sections) {
-    const uint32_t span = s.virtual_size ? s.virtual_size : s.raw_size;
-    if (rva >= s.virtual_address && rva - s.virtual_address < span && rva - s.virtual_address < s.raw_size) {
-      off = static_cast<uint64_t>(s.raw_offset) + (rva - s.virtual_address);
+    const uint32_t span = s.virtualSize ? s.virtualSize : s.rawSize;
+    if (rva >= s.virtualAddress && rva - s.virtualAddress < span && rva - s.virtualAddress < s.rawSize) {
+      off = static_cast<uint64_t>(s.rawOffset) + (rva - s.virtualAddress);
       return true;
     }
   }
@@ -50,23 +50,22 @@ bool RvaToOffset(const Image& img, uint32_t rva, uint64_t& off) {
 std::string ReadExports(const Reader& r, Image& img, uint32_t rva) {
   uint64_t dir;
   if (!RvaToOffset(img, rva, dir)) return "export directory outside the sections";
-  uint32_t base, nfuncs, nnames, names_rva, ords_rva;
+  uint32_t base, nfuncs, nnames, namesRva, ordsRva;
   if (!r.u32(dir + 16, base) || !r.u32(dir + 20, nfuncs) || !r.u32(dir + 24, nnames) ||
-      !r.u32(dir + 32, names_rva) || !r.u32(dir + 36, ords_rva))
+      !r.u32(dir + 32, namesRva) || !r.u32(dir + 36, ordsRva))
     return "export directory truncated";
   if (nnames > 65536) return "implausible export count";
   uint64_t names = 0, ords = 0;
-  if (nnames && (!RvaToOffset(img, names_rva, names) || !RvaToOffset(img, ords_rva, ords)))
+  if (nnames && (!RvaToOffset(img, namesRva, names) || !RvaToOffset(img, ordsRva, ords)))
     return "export name table outside the sections";
   for (uint32_t i = 0; i < nnames; ++i) {
-    uint32_t name_rva;
+    uint32_t nameRva;
     uint16_t index;
-    uint64_t name_off;
+    uint64_t nameOff;
     Export e;
-    if (!r.u32(names + 4ull * i, name_rva) || !r.u16(ords + 2ull * i, index))
-      return "export tables truncated";
+    if (!r.u32(names + 4ull * i, nameRva) || !r.u16(ords + 2ull * i, index)) return "export tables truncated";
     if (index >= nfuncs) return "export ordinal out of range";
-    if (!RvaToOffset(img, name_rva, name_off) || !r.cstr(name_off, e.name)) return "bad export name";
+    if (!RvaToOffset(img, nameRva, nameOff) || !r.cstr(nameOff, e.name)) return "bad export name";
     e.ordinal = base + index;
     img.exports.push_back(std::move(e));
   }
@@ -77,13 +76,13 @@ std::string ReadImports(const Reader& r, Image& img, uint32_t rva) {
   uint64_t desc;
   if (!RvaToOffset(img, rva, desc)) return "import directory outside the sections";
   for (int i = 0; i < 4096; ++i, desc += 20) {
-    uint32_t lookup, name_rva, thunk;
-    if (!r.u32(desc, lookup) || !r.u32(desc + 12, name_rva) || !r.u32(desc + 16, thunk))
+    uint32_t lookup, nameRva, thunk;
+    if (!r.u32(desc, lookup) || !r.u32(desc + 12, nameRva) || !r.u32(desc + 16, thunk))
       return "import directory truncated";
-    if (lookup == 0 && name_rva == 0 && thunk == 0) return {};
-    uint64_t name_off;
+    if (lookup == 0 && nameRva == 0 && thunk == 0) return {};
+    uint64_t nameOff;
     std::string name;
-    if (!RvaToOffset(img, name_rva, name_off) || !r.cstr(name_off, name)) return "bad import name";
+    if (!RvaToOffset(img, nameRva, nameOff) || !r.cstr(nameOff, name)) return "bad import name";
     img.imports.push_back(std::move(name));
   }
   return "import directory not terminated";
@@ -98,7 +97,7 @@ std::string ReadResourceTypes(const Reader& r, Image& img, uint32_t rva) {
   for (uint32_t i = 0; i < ids; ++i) {
     uint32_t id;
     if (!r.u32(first + 8ull * i, id)) return "resource directory truncated";
-    img.resource_types.push_back(id);
+    img.resourceTypes.push_back(id);
   }
   return {};
 }
@@ -113,8 +112,8 @@ std::string Parse(std::string_view data, Image& img) {
   if (!r.u16(0, mz) || mz != 0x5A4D) return "no MZ header";
   if (!r.u32(0x3C, lfanew) || !r.u32(lfanew, sig) || sig != 0x00004550) return "no PE signature";
   const uint64_t coff = static_cast<uint64_t>(lfanew) + 4;
-  uint16_t nsections, opt_size;
-  if (!r.u16(coff, img.machine) || !r.u16(coff + 2, nsections) || !r.u16(coff + 16, opt_size) ||
+  uint16_t nsections, optSize;
+  if (!r.u16(coff, img.machine) || !r.u16(coff + 2, nsections) || !r.u16(coff + 16, optSize) ||
       !r.u16(coff + 18, img.characteristics))
     return "COFF header truncated";
   const uint64_t opt = coff + 20;
@@ -122,28 +121,28 @@ std::string Parse(std::string_view data, Image& img) {
   if (!r.u16(opt, magic)) return "optional header truncated";
   if (magic != 0x10B && magic != 0x20B) return "unknown optional header magic";
   img.pe32plus = magic == 0x20B;
-  const uint64_t count_off = opt + (img.pe32plus ? 108 : 92);
+  const uint64_t countOff = opt + (img.pe32plus ? 108 : 92);
   uint32_t ndirs;
-  if (!r.u32(count_off, ndirs)) return "optional header truncated";
-  if (count_off + 4 + 8ull * ndirs > opt + opt_size) return "data directories overrun the optional header";
+  if (!r.u32(countOff, ndirs)) return "optional header truncated";
+  if (countOff + 4 + 8ull * ndirs > opt + optSize) return "data directories overrun the optional header";
 
-  const uint64_t sec = opt + opt_size;
+  const uint64_t sec = opt + optSize;
   for (uint16_t i = 0; i < nsections; ++i) {
     const uint64_t s = sec + 40ull * i;
     if (!r.has(s, 40)) return "section table truncated";
     Section x;
     x.name.assign(data.substr(s, 8));
     x.name.resize(std::strlen(x.name.c_str()));
-    r.u32(s + 8, x.virtual_size);
-    r.u32(s + 12, x.virtual_address);
-    r.u32(s + 16, x.raw_size);
-    r.u32(s + 20, x.raw_offset);
+    r.u32(s + 8, x.virtualSize);
+    r.u32(s + 12, x.virtualAddress);
+    r.u32(s + 16, x.rawSize);
+    r.u32(s + 20, x.rawOffset);
     r.u32(s + 36, x.characteristics);
     img.sections.push_back(std::move(x));
   }
 
   uint32_t rva = 0, size = 0;
-  const uint64_t dirs = count_off + 4;
+  const uint64_t dirs = countOff + 4;
   if (ndirs > 0 && r.u32(dirs, rva) && r.u32(dirs + 4, size) && rva && size) {
     if (std::string e = ReadExports(r, img, rva); !e.empty()) return e;
   }

@@ -12,10 +12,10 @@ namespace pe {
 
 struct Section {
   std::string name;
-  uint32_t virtual_address = 0;
-  uint32_t virtual_size = 0;
-  uint32_t raw_offset = 0;
-  uint32_t raw_size = 0;
+  uint32_t virtualAddress = 0;
+  uint32_t virtualSize = 0;
+  uint32_t rawOffset = 0;
+  uint32_t rawSize = 0;
   uint32_t characteristics = 0;
 };
 
@@ -30,8 +30,8 @@ struct Image {
   uint16_t characteristics = 0;
   std::vector<Section> sections;
   std::vector<Export> exports;
-  std::vector<std::string> imports;      // DLL names as stored
-  std::vector<uint32_t> resource_types;  // numeric top-level resource types (16 = version)
+  std::vector<std::string> imports;     // DLL names as stored
+  std::vector<uint32_t> resourceTypes;  // numeric top-level resource types (16 = version)
 };
 
 constexpr uint16_t kMachineX64 = 0x8664;

@@ -85,7 +85,7 @@ TEST(PeReader, ReadsMachineSectionsExportsAndImports) {
   ASSERT_EQ(img.imports.size(), 2u);
   EXPECT_EQ(img.imports[0], "KERNEL32.dll");
   EXPECT_EQ(img.imports[1], "libstdc++-6.dll");
-  EXPECT_EQ(img.resource_types, (std::vector<uint32_t>{16, 24}));
+  EXPECT_EQ(img.resourceTypes, (std::vector<uint32_t>{16, 24}));
 }
 
 TEST(PeReader, RejectsDamagedHeadersAndTables) {

@@ -84,13 +84,13 @@ int main(int argc, char** argv) {
     seen.insert(e.name);
     seen.insert(e.name + "@" + std::to_string(e.ordinal));
   }
-  std::set<std::string> expected_names;
+  std::set<std::string> expectedNames;
   for (const std::string& x : expected) {
     if (!seen.count(x)) fail("missing export " + x);
-    expected_names.insert(x.substr(0, x.find('@')));
+    expectedNames.insert(x.substr(0, x.find('@')));
   }
   for (const pe::Export& e : img.exports) {
-    if (!expected_names.count(e.name)) fail("unexpected export " + e.name);
+    if (!expectedNames.count(e.name)) fail("unexpected export " + e.name);
   }
 
   for (const std::string& dll : img.imports) {
@@ -99,20 +99,20 @@ int main(int argc, char** argv) {
   }
 
   // Every shipped binary carries a version resource.
-  if (std::find(img.resource_types.begin(), img.resource_types.end(), 16u) == img.resource_types.end())
+  if (std::find(img.resourceTypes.begin(), img.resourceTypes.end(), 16u) == img.resourceTypes.end())
     fail("no version resource");
   else
     std::printf("version resource present\n");
 
   if (!shared.empty()) {
-    const uint32_t want_flags = pe::kScnInitializedData | pe::kScnRead | pe::kScnWrite | pe::kScnShared;
+    const uint32_t wantFlags = pe::kScnInitializedData | pe::kScnRead | pe::kScnWrite | pe::kScnShared;
     auto it = std::find_if(img.sections.begin(), img.sections.end(),
                            [&](const pe::Section& s) { return s.name == shared; });
     if (it == img.sections.end()) {
       fail("no section " + shared);
     } else {
       std::printf("section %s flags 0x%08X\n", it->name.c_str(), it->characteristics);
-      if ((it->characteristics & want_flags) != want_flags)
+      if ((it->characteristics & wantFlags) != wantFlags)
         fail("section " + shared + " is not shared read-write data");
     }
   }

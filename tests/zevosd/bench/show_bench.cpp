@@ -38,7 +38,7 @@ int main(int argc, char** argv) {
   const int rounds = argc > 1 ? std::max(10, std::atoi(argv[1])) : 300;
   OsdLibrary osd;
   if (!osd.ok()) {
-    std::printf("ZEVOSD.dll not loaded (error %lu)\n", osd.lib.load_error());
+    std::printf("ZEVOSD.dll not loaded (error %lu)\n", osd.lib.error());
     return 1;
   }
   WNDCLASSEXW wc = {};

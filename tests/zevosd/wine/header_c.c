@@ -1,4 +1,4 @@
 /* The public header as a C caller sees it: it compiles, and its layout checks hold. */
 #include "ZEVOSD.h"
 
-int zevosd_header_c_sizes(void) { return (int)(sizeof(OSD_REQUEST) + sizeof(OSD_REQUESTA)); }
+int zevosdHeaderCSizes(void) { return (int)(sizeof(OSD_REQUEST) + sizeof(OSD_REQUESTA)); }

@@ -22,14 +22,14 @@ struct Counts {
   SIZE_T privateBytes;
 };
 
-bool g_gdiProbe = false;
-bool g_handleProbe = false;
+bool s_gdiProbe = false;
+bool s_handleProbe = false;
 
 Counts Measure() {
   const hkbtest::ResourceUse u = hkbtest::MeasureResources();
-  g_gdiProbe = u.gdi_probed;
-  g_handleProbe = u.handles_probed;
-  return Counts{u.gdi, u.handles, u.private_bytes};
+  s_gdiProbe = u.gdiProbed;
+  s_handleProbe = u.handlesProbed;
+  return Counts{u.gdi, u.handles, u.privateBytes};
 }
 
 TEST(OsdLeak, ManyRequestsLeaveGdiObjectsAndHandlesWhereTheyWere) {
@@ -76,9 +76,9 @@ TEST(OsdLeak, ManyRequestsLeaveGdiObjectsAndHandlesWhereTheyWere) {
   const Counts after = Measure();
 
   std::printf("%d of %d requests shown in %llu ms\n", shown, requests, took);
-  std::printf("GDI objects%s: before %ld, after %ld\n", g_gdiProbe ? " (free-slot probe, negated)" : "",
+  std::printf("GDI objects%s: before %ld, after %ld\n", s_gdiProbe ? " (free-slot probe, negated)" : "",
               before.gdi, after.gdi);
-  std::printf("handles%s: before %lu, after %lu\n", g_handleProbe ? " (probed)" : "", before.handles,
+  std::printf("handles%s: before %lu, after %lu\n", s_handleProbe ? " (probed)" : "", before.handles,
               after.handles);
   std::printf(
       "private bytes: before %zu, after %zu (%+lld KiB)\n", before.privateBytes, after.privateBytes,

@@ -66,6 +66,16 @@ RECT WorkArea() {
   return rc;
 }
 
+bool TimerMessageWaiting(HWND wnd) {
+  const ULONGLONG end = ::GetTickCount64() + static_cast<ULONGLONG>(kPatience.count());
+  MSG m;
+  while (!::PeekMessageW(&m, wnd, WM_TIMER, WM_TIMER, PM_NOREMOVE)) {
+    if (::GetTickCount64() >= end) return false;
+    ::MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_TIMER);
+  }
+  return true;
+}
+
 ScopedWorkArea::ScopedWorkArea(const RECT& area) {
   m_old = WorkArea();
   RECT copy = area;

@@ -4,6 +4,7 @@
 
 #include <windows.h>
 
+#include <chrono>
 #include <string>
 #include <vector>
 
@@ -12,7 +13,11 @@
 
 namespace osdtest {
 
+using namespace std::chrono_literals;
+
 constexpr wchar_t kFace[] = L"DejaVu Sans";
+// Ceiling of every wait for something that is expected to happen.
+constexpr std::chrono::milliseconds kPatience = 30s;
 
 // ZEVOSD.dll from the install-shaped output, loaded with LoadLibraryW.
 struct OsdLibrary {
@@ -48,6 +53,10 @@ class ScopedWorkArea {
 };
 
 RECT WorkArea();
+
+// Waits, without dispatching anything, until the window's timer message is
+// waiting in this thread's queue; false when it does not come in time.
+bool TimerMessageWaiting(HWND wnd);
 
 // The one-line extent of `text` in the font `lf` with a character height of
 // `charHeight`, as GDI measures it (DT_CALCRECT, DT_SINGLELINE, plus `extra`).

@@ -13,7 +13,7 @@ class ComPtr {
  public:
   ComPtr() noexcept = default;
   ComPtr(std::nullptr_t) noexcept {}
-  // Takes a reference that the caller already owns.
+  // Takes over a reference the caller already owns (no AddRef).
   static ComPtr attach(T* p) noexcept {
     ComPtr c;
     c.m_p = p;
@@ -43,6 +43,7 @@ class ComPtr {
   }
   void** put_void() noexcept { return reinterpret_cast<void**>(put()); }
 
+  // QueryInterface into another owner; E_POINTER when empty.
   template <class U>
   HRESULT as(REFIID iid, ComPtr<U>& out) const noexcept {
     if (!m_p) return E_POINTER;
@@ -66,6 +67,10 @@ class ComInit {
   }
   HRESULT result() const noexcept { return m_hr; }
   bool ok() const noexcept { return SUCCEEDED(m_hr); }
+  // Leaves COM initialised when the object goes: for an initialisation that
+  // must outlive its owner (the process is ending, or the owner is not on the
+  // thread that made it and so may not end it).
+  void dismiss() noexcept { m_hr = E_ABORT; }
 
  private:
   HRESULT m_hr;

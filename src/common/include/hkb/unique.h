@@ -1,7 +1,10 @@
-// Move-only owners for Win32 handles, keys, modules and GDI objects.
+// Move-only owners for Win32 handles, keys, modules, service handles and GDI
+// objects. Member names follow the standard library's smart pointers (get,
+// reset, release), so that these read like std::unique_ptr.
 #pragma once
 
 #include <windows.h>
+#include <winsvc.h>
 
 #include <utility>
 
@@ -95,6 +98,11 @@ struct GlobalTraits {
   static type invalid() noexcept { return nullptr; }
   static void close(type g) noexcept { ::GlobalFree(g); }
 };
+struct ServiceTraits {
+  using type = SC_HANDLE;
+  static type invalid() noexcept { return nullptr; }
+  static void close(type s) noexcept { ::CloseServiceHandle(s); }
+};
 struct WindowTraits {
   using type = HWND;
   static type invalid() noexcept { return nullptr; }
@@ -110,6 +118,7 @@ using UniqueRegion = Unique<RegionTraits>;
 using UniqueFont = Unique<FontTraits>;
 using UniqueBrush = Unique<BrushTraits>;
 using UniqueMemDc = Unique<MemDcTraits>;
+using UniqueService = Unique<ServiceTraits>;
 using UniqueWindow = Unique<WindowTraits>;
 using UniqueGlobal = Unique<GlobalTraits>;
 

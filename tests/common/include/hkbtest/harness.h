@@ -10,6 +10,9 @@
 
 #include "hkb/unique.h"
 #include "hkbtest/leaks.h"
+#include "hkbtest/messages.h"
+#include "hkbtest/process.h"
+#include "hkbtest/pump.h"
 #include "hkbtest/registry.h"
 
 namespace hkbtest {
@@ -38,7 +41,7 @@ class Library {
   explicit Library(const std::wstring& path);
   HMODULE get() const { return m_module.get(); }
   explicit operator bool() const { return static_cast<bool>(m_module); }
-  DWORD load_error() const { return m_error; }
+  DWORD error() const { return m_error; }
   template <class Fn>
   Fn proc(const char* name) const {
     return reinterpret_cast<Fn>(reinterpret_cast<void*>(::GetProcAddress(m_module.get(), name)));
@@ -54,30 +57,21 @@ class Library {
 // messages that reach it are recorded.
 class RecordingWindow {
  public:
-  struct Message {
-    UINT msg;
-    WPARAM wparam;
-    LPARAM lparam;
-  };
   RecordingWindow(const wchar_t* cls, const wchar_t* title);
   ~RecordingWindow();
   RecordingWindow(const RecordingWindow&) = delete;
   RecordingWindow& operator=(const RecordingWindow&) = delete;
 
-  HWND hwnd() const { return m_wnd; }
+  HWND hwnd() const { return m_wnd.get(); }
   // Messages at or above WM_USER that have arrived so far (after pumping).
-  const std::vector<Message>& received();
+  const std::vector<Msg>& received();
 
  private:
   static LRESULT CALLBACK Proc(HWND, UINT, WPARAM, LPARAM);
   std::wstring m_class;
-  HWND m_wnd = nullptr;
-  std::vector<Message> m_messages;
+  hkb::UniqueWindow m_wnd;
+  std::vector<Msg> m_messages;
 };
-
-// Dispatches the calling thread's messages until `done` or the timeout.
-bool PumpUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout);
-void PumpFor(std::chrono::milliseconds duration);
 
 // Puts a copy of `source` at `target` for the scope, creating missing folders;
 // removes the copy and the folders it created afterwards.
@@ -93,7 +87,7 @@ class ScopedFileCopy {
  private:
   std::wstring m_target;
   DWORD m_error = 0;
-  std::vector<std::wstring> m_created_dirs;
+  std::vector<std::wstring> m_createdDirs;
   bool m_ok = false;
 };
 

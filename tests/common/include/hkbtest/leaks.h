@@ -26,11 +26,11 @@ DWORD OpenHandlesProbed();
 
 struct ResourceUse {
   long gdi = 0;  // objects in use; with the probe, minus the free slots
-  bool gdi_probed = false;
+  bool gdiProbed = false;
   DWORD user = 0;  // USER objects (0 where the platform does not count them)
   DWORD handles = 0;
-  bool handles_probed = false;
-  SIZE_T private_bytes = 0;
+  bool handlesProbed = false;
+  SIZE_T privateBytes = 0;
   HeapUse heap;
 };
 // Everything above in one reading; the platform's own counts where it has

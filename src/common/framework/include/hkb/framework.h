@@ -9,15 +9,24 @@
 //    there (a failing WM_CREATE fails the creation).
 //  * DestroyWindow is virtual so that a class can tidy up before the window goes.
 //    The object outlives its window; m_hWnd is cleared on WM_NCDESTROY.
+//  * An object whose window may still exist is parted from it before it is
+//    deleted (DetachWindow, or delete through hkb::framework::WndPtr), so that
+//    no message reaches it while its destructors run; ~CWnd does the same, but
+//    only after the derived destructors.
 //  * RegisterWndClass registers a private class whose procedure is the one that
 //    routes messages to the objects; classes registered this way are
-//    unregistered when the module that registered them is unloaded.
+//    unregistered when the module that registered them is unloaded. One that
+//    could not be (its window lived on in another thread) is taken back by the
+//    next load of the module at the same address.
 //  * One CWinApp object per module. In a DLL that links this library its
 //    InitInstance runs when the library is loaded and its ExitInstance when it
 //    is unloaded (dllmain.cpp supplies the module's DllMain).
 #pragma once
 
 #include <windows.h>
+
+#include <atomic>
+#include <memory>
 
 class CWnd {
  public:
@@ -31,6 +40,13 @@ class CWnd {
   BOOL CreateEx(DWORD dwExStyle, LPCWSTR lpszClassName, LPCWSTR lpszWindowName, DWORD dwStyle, int x, int y,
                 int nWidth, int nHeight, HWND hWndParent, HMENU nIDorHMenu, LPVOID lpParam = nullptr);
   virtual BOOL DestroyWindow();
+  // Parts the object from its window: from now on the window's messages do
+  // not reach the object. A window of this thread is destroyed; one of another
+  // thread goes to the default window procedure (so that nothing of this
+  // module is called for it any more) and is closed by its own thread. Then
+  // waits, within a bound, while another thread is still inside a handler of
+  // this object. False when that wait ran out: the object must stay allocated.
+  bool DetachWindow() noexcept;
 
   HWND GetSafeHwnd() const noexcept { return m_hWnd; }
   BOOL ShowWindow(int nCmdShow) { return ::ShowWindow(m_hWnd, nCmdShow); }
@@ -60,6 +76,9 @@ class CWnd {
   virtual void PostNcDestroy() {}
   // Default processing of the message being handled.
   LRESULT Default();
+
+ private:
+  std::atomic<int> m_dispatching{0};  // handlers of this object running now, on any thread
 };
 
 class CWinApp {
@@ -87,4 +106,14 @@ BOOL ProcessAttach(HINSTANCE instance);
 void ProcessDetach();
 // Unregisters the classes of RegisterWndClass (part of ProcessDetach).
 void UnregisterWndClasses();
+
+// Deletes a window object after parting it from its window (CWnd::DetachWindow);
+// an object that another thread's handler still uses is left allocated.
+struct WndDeleter {
+  void operator()(CWnd* wnd) const noexcept {
+    if (wnd && wnd->DetachWindow()) delete wnd;
+  }
+};
+template <class T>
+using WndPtr = std::unique_ptr<T, WndDeleter>;
 }  // namespace hkb::framework
