@@ -559,11 +559,11 @@ TEST(LifecycleWithoutAppVisibility, FirstInitializationFailsAndStartsNothing) {
   ASSERT_TRUE(dll.Initialize && dll.Finalize);
   struct Case {
     const char* what;
-    DWORD apartment;  // 0: none
+    std::optional<DWORD> apartment;  // none: the thread has no apartment
     HRESULT result;
     const char* trace;
   } const cases[] = {
-      {"class not registered", 0, REGDB_E_CLASSNOTREG,
+      {"class not registered", std::nullopt, REGDB_E_CLASSNOTREG,
        "HkbhInitialize OUT(s_MonitorMode.Initialize : hr=-2147221164)"},
       {"multithreaded caller", COINIT_MULTITHREADED, RPC_E_CHANGED_MODE,
        "CHkbhMonitorMode::Initialize OUT CoInitializeEx:(-2147417850)"},
@@ -572,7 +572,7 @@ TEST(LifecycleWithoutAppVisibility, FirstInitializationFailsAndStartsNothing) {
     SCOPED_TRACE(c.what);
     std::thread caller([&] {
       std::optional<hkb::ComInit> com;
-      if (c.apartment) com.emplace(c.apartment);
+      if (c.apartment) com.emplace(*c.apartment);
       const APTTYPE before = Apartment();
       EXPECT_EQ(dll.Initialize(), c.result);
       EXPECT_EQ(Apartment(), before);
