@@ -7,6 +7,8 @@
 
 #include "hkbh_log.h"
 #include "hkbh_reg.h"
+#include "launch.h"
+#include "monitor_mode.h"
 #include "package_manager.h"
 
 namespace {
@@ -14,9 +16,6 @@ namespace {
 constexpr wchar_t kExportInitialize[] = L"HkbhInitialize";
 constexpr wchar_t kExportFinalize[] = L"HkbhFinalize";
 constexpr wchar_t kExportReleaseString[] = L"HkbhReleaseString";
-constexpr wchar_t kExportLaunchBySearch[] = L"HkbhLaunchBySearch";
-constexpr wchar_t kExportLaunchIEBySearch[] = L"HkbhLaunchIEBySearch";
-constexpr wchar_t kExportLaunchByManager[] = L"HkbhLaunchByManager";
 
 // Calls of HkbhInitialize not yet matched by HkbhFinalize. Both are called on
 // the host's one initializing thread.
@@ -28,17 +27,25 @@ int s_nCount = 0;
 // the catalogue's lock, and the memory goes with the process anyway.
 CHkbhPackageManager& s_PackageManager = *new CHkbhPackageManager();
 
+// Start-screen and search-pane control for the search launch; it holds the
+// app-visibility service and COM on the initializing thread while the library
+// is initialized.
+CHkbhMonitorMode s_MonitorMode;
+
 HRESULT Initialize() {
   HkbhSetLogSwitch(CHkbhReg::IsDebugLogOn());
   if (HkbhIsLogSwitchOn()) HkbhBuildLogPath();
   WriteLog("%S IN\r\n", kExportInitialize);
   HRESULT hr = S_OK;
   if (s_nCount == 0) {
-    // The monitor-mode component (s_MonitorMode) starts here, before the
-    // package manager, once the launch functions bring it.
+    hr = s_MonitorMode.Initialize();
+    if (FAILED(hr)) {
+      WriteLog("%S OUT(s_MonitorMode.Initialize : hr=%d)\r\n", kExportInitialize, static_cast<int>(hr));
+      return hr;
+    }
     hr = s_PackageManager.Initialize();
     if (FAILED(hr)) {
-      // ... and is finalized again here.
+      s_MonitorMode.Finalize();
       WriteLog("%S OUT(s_PackageManager.Initialize : hr=%d)\r\n", kExportInitialize, static_cast<int>(hr));
       return hr;
     }
@@ -53,23 +60,25 @@ void Finalize() {
   --s_nCount;
   if (s_nCount == 0) {
     s_PackageManager.Finalize();
-    // The monitor-mode component stops here, once the launch functions bring it.
+    s_MonitorMode.Finalize();
   } else if (s_nCount < 0) {
     s_nCount = 0;
   }
   WriteLog("%S OUT : s_nCount(%d)\r\n", kExportFinalize, s_nCount);
 }
 
-HRESULT NotYetAvailable(const wchar_t* name) {
-  WriteLog("%S IN\r\n", name);
-  WriteLog("%S OUT(0x%08X)\r\n", name, static_cast<unsigned>(E_NOTIMPL));
-  return E_NOTIMPL;
-}
-
 }  // namespace
 
 BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID reserved) {
-  if (reason == DLL_PROCESS_DETACH && reserved == nullptr) delete &s_PackageManager;
+  if (reason == DLL_PROCESS_DETACH) {
+    if (reserved == nullptr) {
+      delete &s_PackageManager;
+    } else {
+      // The process is ending: the service's code may be gone already, so
+      // the interface is dropped without a call into it.
+      CHkbhMonitorMode::m_pImmersiveMode.detach();
+    }
+  }
   return TRUE;
 }
 
@@ -120,27 +129,25 @@ void WINAPI HkbhReleaseString(void* string) {
   WriteLog("%S OUT\r\n", kExportReleaseString);
 }
 
-// The launch functions arrive with the search launch and the activation
-// manager; until then they report that they are not available.
-HRESULT WINAPI HkbhLaunchBySearch(const wchar_t*, UINT, BOOL) {
+HRESULT WINAPI HkbhLaunchBySearch(const wchar_t* name, UINT mode, BOOL useExclusion) {
   try {
-    return NotYetAvailable(kExportLaunchBySearch);
+    return HkbhRunLaunchBySearch(s_PackageManager, name, mode, useExclusion);
   } catch (...) {
     return E_FAIL;
   }
 }
 
-HRESULT WINAPI HkbhLaunchIEBySearch(UINT, UINT, BOOL) {
+HRESULT WINAPI HkbhLaunchIEBySearch(UINT tileMode, UINT searchMode, BOOL useExclusion) {
   try {
-    return NotYetAvailable(kExportLaunchIEBySearch);
+    return HkbhRunLaunchIEBySearch(s_PackageManager, tileMode, searchMode, useExclusion);
   } catch (...) {
     return E_FAIL;
   }
 }
 
-HRESULT WINAPI HkbhLaunchByManager(const wchar_t*, const wchar_t*) {
+HRESULT WINAPI HkbhLaunchByManager(const wchar_t* appUserModelId, const wchar_t* arguments) {
   try {
-    return NotYetAvailable(kExportLaunchByManager);
+    return HkbhRunLaunchByManager(appUserModelId, arguments);
   } catch (...) {
     return E_FAIL;
   }

@@ -65,3 +65,54 @@ DWORD CHkbhReg::GetManifestReaderSetting() {
   WriteLog("%S OUT(%d)\r\n", kName, static_cast<int>(v));
   return v;
 }
+
+LONG CHkbhReg::GetCurrentTileImmersiveActivation(DWORD* pdwTileImmersiveActivation) {
+  static constexpr wchar_t kName[] = L"CHkbhReg::GetCurrentTileImmersiveActivation";
+  WriteLog("%S IN\r\n", kName);
+  if (pdwTileImmersiveActivation == nullptr) {
+    WriteLog("%S OUT(%d)\r\n", kName, static_cast<int>(ERROR_INVALID_PARAMETER));
+    return ERROR_INVALID_PARAMETER;
+  }
+  hkb::UniqueKey key;
+  LONG status = ::RegOpenKeyExW(HKEY_CURRENT_USER, kHkbhBrowserKey, 0, KEY_READ, key.put());
+  if (status == ERROR_SUCCESS) {
+    DWORD type = REG_NONE;
+    DWORD size = sizeof(DWORD);
+    status = ::RegQueryValueExW(key.get(), kHkbhTileValue, nullptr, &type,
+                                reinterpret_cast<BYTE*>(pdwTileImmersiveActivation), &size);
+    key.reset();
+    if (status == ERROR_SUCCESS && type != REG_DWORD) status = ERROR_INVALID_DATATYPE;
+  }
+  WriteLog("%S OUT(*pdwTileImmersiveActivation = %d)\r\n", kName,
+           static_cast<int>(*pdwTileImmersiveActivation));
+  return status;
+}
+
+BOOL CHkbhReg::SetCurrentTileImmersiveActivation(DWORD value) {
+  static constexpr wchar_t kName[] = L"CHkbhReg::SetCurrentTileImmersiveActivation";
+  WriteLog("%S(%d) IN\r\n", kName, static_cast<int>(value));
+  hkb::UniqueKey key;
+  if (::RegOpenKeyExW(HKEY_CURRENT_USER, kHkbhBrowserKey, 0, KEY_WRITE, key.put()) != ERROR_SUCCESS) {
+    WriteLog("%S OUT(%d)\r\n", kName, 0);
+    return FALSE;
+  }
+  const LONG status = ::RegSetValueExW(key.get(), kHkbhTileValue, 0, REG_DWORD,
+                                       reinterpret_cast<const BYTE*>(&value), sizeof(DWORD));
+  key.reset();
+  WriteLog("%S OUT\r\n", kName);
+  return status == ERROR_SUCCESS ? TRUE : FALSE;
+}
+
+BOOL CHkbhReg::DeleteTileImmersiveActivation() {
+  static constexpr wchar_t kName[] = L"CHkbhReg::DeleteTileImmersiveActivation";
+  WriteLog("%S IN\r\n", kName);
+  hkb::UniqueKey key;
+  if (::RegOpenKeyExW(HKEY_CURRENT_USER, kHkbhBrowserKey, 0, KEY_WRITE, key.put()) != ERROR_SUCCESS) {
+    WriteLog("%S OUT(%d)\r\n", kName, 0);
+    return FALSE;
+  }
+  const LONG status = ::RegDeleteValueW(key.get(), kHkbhTileValue);
+  key.reset();
+  WriteLog("%S OUT\r\n", kName);
+  return status == ERROR_SUCCESS ? TRUE : FALSE;
+}

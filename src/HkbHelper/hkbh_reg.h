@@ -2,11 +2,16 @@
 // "Software\ZEV\ZEVHKB\HkbHelper", read each time they are needed and never
 // written. A value counts only when it exists, is a REG_DWORD and fits 4
 // bytes; otherwise its default applies.
+//
+// Also the current user's browser setting "ApplicationTileImmersiveActivation",
+// which the browser search changes for the time of one search.
 #pragma once
 
 #include <windows.h>
 
 inline constexpr wchar_t kHkbhSettingsKey[] = L"Software\\ZEV\\ZEVHKB\\HkbHelper";
+inline constexpr wchar_t kHkbhBrowserKey[] = L"Software\\Microsoft\\Internet Explorer\\Main";
+inline constexpr wchar_t kHkbhTileValue[] = L"ApplicationTileImmersiveActivation";
 
 class CHkbhReg {
  public:
@@ -20,4 +25,13 @@ class CHkbhReg {
   // "ManifestReaderSetting": 0 = packaging API, 1 (default, and any other
   // value) = XML parser.
   static DWORD GetManifestReaderSetting();
+
+  // The browser setting under HKEY_CURRENT_USER: a Win32 error code, 0 when
+  // read, 87 without an out argument, 222 when the value is no REG_DWORD, 2
+  // when the key or the value is missing.
+  static LONG GetCurrentTileImmersiveActivation(DWORD* pdwTileImmersiveActivation);
+  // TRUE when written (the key must exist).
+  static BOOL SetCurrentTileImmersiveActivation(DWORD value);
+  // TRUE when a value was deleted.
+  static BOOL DeleteTileImmersiveActivation();
 };

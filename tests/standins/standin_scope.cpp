@@ -121,4 +121,63 @@ std::vector<Activation> ActivationManagerStandin::Activations() const {
   return out;
 }
 
+AppVisibilityStandin::AppVisibilityStandin(const std::string& scenario)
+    : m_scope(L"appvisibility", scenario),
+      m_server(HKEY_LOCAL_MACHINE, kClassKey, nullptr,
+               std::optional<std::wstring>(StandinFile(L"appvisibility_standin.dll"))),
+      m_model(HKEY_LOCAL_MACHINE, kClassKey, L"ThreadingModel", std::optional<std::wstring>(L"Both")) {}
+
+bool AppVisibilityStandin::ok() const {
+  return m_scope.ok() && m_server.ok() && m_model.ok() &&
+         FileExists(StandinFile(L"appvisibility_standin.dll"));
+}
+
+bool AppVisibilityStandin::SetScenario(const std::string& text) {
+  if (!m_scope.SetScenario(text)) return false;
+  hkbstandin::AppendRecord(L"appvisibility", {L"scenario"});
+  return true;
+}
+
+std::vector<std::wstring> AppVisibilityStandin::Calls() const {
+  std::vector<std::wstring> out;
+  for (const hkbstandin::Record& r : m_scope.Records())
+    if (!r.empty() && r[0] && *r[0] != L"scenario") out.push_back(*r[0]);
+  return out;
+}
+
+std::vector<std::wstring> AppVisibilityStandin::Monitors() const {
+  std::vector<std::wstring> out;
+  for (const hkbstandin::Record& r : m_scope.Records())
+    if (r.size() > 1 && r[0] && *r[0] == L"GetAppVisibilityOnMonitor" && r[1]) out.push_back(*r[1]);
+  return out;
+}
+
+PackageManagerStandin::PackageManagerStandin(const std::wstring& scenarioFile,
+                                             const std::wstring& recordsFile)
+    : m_scenarioFile(scenarioFile),
+      m_recordsFile(recordsFile),
+      m_dll(HKEY_LOCAL_MACHINE, kClassKey, L"DllPath",
+            std::optional<std::wstring>(StandinFile(L"package_manager_standin.dll"))),
+      m_scenario(L"HKBH_PM_SCENARIO", scenarioFile),
+      m_records(L"HKBH_PM_RECORDS", recordsFile) {
+  m_ok = m_dll.ok() && FileExists(StandinFile(L"package_manager_standin.dll")) && SetScenario("");
+}
+
+bool PackageManagerStandin::SetScenario(const std::string& text) const {
+  return WriteFileBytes(m_scenarioFile, text);
+}
+
+std::vector<std::string> PackageManagerStandin::Lines() const {
+  std::vector<std::string> out;
+  const std::string text = ReadFileBytes(m_recordsFile);
+  size_t at = 0;
+  while (at < text.size()) {
+    size_t end = text.find('\n', at);
+    if (end == std::string::npos) end = text.size();
+    if (end > at) out.push_back(text.substr(at, end - at));
+    at = end + 1;
+  }
+  return out;
+}
+
 }  // namespace hkbtest

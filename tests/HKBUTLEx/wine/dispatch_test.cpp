@@ -277,6 +277,49 @@ TEST_F(Dispatch, LibrariesWithoutTheirExportsCountAsAbsent) {
   EXPECT_TRUE(dspmodeRecords.Records().empty());
 }
 
+// The shipped HkbHelper.dll in the product folder answers the installed check
+// from the platform's package manager (its stand-in): "/POWER" opens its page
+// when the settings app's family is installed and does nothing when not.
+TEST_F(Dispatch, ShippedHkbHelperAsksThePackageManager) {
+  hkbtest::ScopedFileCopy helper(hkbtest::DistFile(L"Program Files\\ZEVHKB\\HkbHelper.dll"),
+                                 ProductFolder() + L"\\HkbHelper.dll");
+  const std::wstring scenario = hkbtest::TempFilePath(L"pms"), records = hkbtest::TempFilePath(L"pmr");
+  {
+    hkbtest::PackageManagerStandin packages(scenario, records);
+    ASSERT_TRUE(helper.ok() && packages.ok());
+    const std::string family = Utf8(kDefaultFamily);
+    const std::string installed = "package\t" + family +
+                                  "\t4F2A9E61.9C27D4B1E086_1.0.0.0_x64__k7q3w9t2x5v8p\t" +
+                                  "4F2A9E61.9C27D4B1E086\t1.0.0.0\t\n";
+    struct Case {
+      const char* what;
+      std::string scenario;
+      std::vector<Activation> activations;
+    } const cases[] = {
+        {"installed", installed, {Activated(kDefaultTarget, kPower)}},
+        {"not installed", "", {}},
+    };
+    for (const Case& c : cases) {
+      SCOPED_TRACE(c.what);
+      ASSERT_TRUE(packages.SetScenario(c.scenario));
+      const size_t activationsBefore = activation.Activations().size();
+      const size_t queriesBefore = packages.Lines().size();
+      Run(L"/POWER");
+      const std::vector<Activation> all = activation.Activations();
+      EXPECT_EQ(std::vector<Activation>(all.begin() + static_cast<long>(activationsBefore), all.end()),
+                c.activations);
+      const std::vector<std::string> lines = packages.Lines();
+      std::vector<std::string> queries;
+      for (size_t i = queriesBefore; i < lines.size(); ++i)
+        if (lines[i].rfind("FindPackagesByUserSecurityIdPackageFamilyName\t", 0) == 0)
+          queries.push_back(lines[i].substr(lines[i].rfind('\t') + 1));
+      EXPECT_EQ(queries, std::vector<std::string>{family});
+    }
+  }
+  ::DeleteFileW(scenario.c_str());
+  ::DeleteFileW(records.c_str());
+}
+
 TEST(DispatchWithoutActivationManager, EndsQuietlyWhenTheClassIsMissing) {
   // Nothing registered under the class id (Wine has no such class).
   ASSERT_FALSE(hkbtest::KeyExists(HKEY_LOCAL_MACHINE, hkbtest::ActivationManagerStandin::kClassKey));

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "app_name_list.h"
+#include "hkb/com.h"
 #include "package_manager.h"
 #include "pm_support.h"
 
@@ -69,7 +70,7 @@ std::string SystemMessage(DWORD code) {
 class Lifecycle : public testing::Test {
  protected:
   void SetUp() override {
-    ASSERT_TRUE(m_pm.ok());
+    ASSERT_TRUE(m_pm.ok() && m_visibility.ok());
     ASSERT_TRUE(m_dll.Initialize && m_dll.Finalize);
     m_base = BaseName();
     m_debug.emplace(HKEY_LOCAL_MACHINE, kSettings, L"DebugLog", hkbtest::RegDword(1));
@@ -109,6 +110,7 @@ class Lifecycle : public testing::Test {
 
   ScopedUserFolders m_users;
   ScopedPackageManager m_pm;
+  hkbtest::AppVisibilityStandin m_visibility;
   HkbHelperDll m_dll;
   std::wstring m_base;
   std::optional<hkbtest::ScopedRegValue> m_debug;
@@ -435,7 +437,8 @@ TEST_F(Lifecycle, SecondProcessFollowsDuringTheFirstPassOneAfterItOwns) {
 TEST(Unload, WithoutFinalizeTheRefreshThreadKeepsItsCode) {
   ScopedUserFolders users;
   ScopedPackageManager pm;
-  ASSERT_TRUE(pm.ok());
+  hkbtest::AppVisibilityStandin visibility;
+  ASSERT_TRUE(pm.ok() && visibility.ok());
   pm.SetScenario("");
   const std::wstring base = BaseName();
   {
@@ -519,6 +522,69 @@ TEST_F(Lifecycle, ExclusionQueriesDuringALargeRefreshStayConsistent) {
   EXPECT_TRUE(exact);
   EXPECT_EQ(m_pm.Count("InstalledLocation"), static_cast<size_t>(kPackages));
   std::printf("%d exclusion queries during the refresh\n", queries.load());
+}
+
+APTTYPE Apartment() {
+  APTTYPE type = APTTYPE_CURRENT;
+  APTTYPEQUALIFIER qualifier = APTTYPEQUALIFIER_NONE;
+  return SUCCEEDED(::CoGetApartmentType(&type, &qualifier)) ? type : static_cast<APTTYPE>(-2);
+}
+
+// The app-visibility service and the thread's apartment follow the reference
+// count: made by the first initialization, released by the last finalization.
+TEST_F(Lifecycle, AppVisibilityServiceFollowsTheReferenceCount) {
+  ASSERT_EQ(Apartment(), static_cast<APTTYPE>(-2));
+  ASSERT_EQ(Initialize(), S_OK);
+  ASSERT_EQ(Initialize(), S_OK);
+  EXPECT_EQ(m_visibility.Calls(), std::vector<std::wstring>{L"create"});
+  EXPECT_TRUE(Apartment() == APTTYPE_STA || Apartment() == APTTYPE_MAINSTA);
+  Finalize();
+  EXPECT_EQ(m_visibility.Calls(), std::vector<std::wstring>{L"create"});
+  Finalize();
+  EXPECT_EQ(m_visibility.Calls(), (std::vector<std::wstring>{L"create", L"destroy"}));
+  EXPECT_EQ(Apartment(), static_cast<APTTYPE>(-2)) << "COM uninitialized once";
+}
+
+// A first initialization that cannot start the app-visibility service fails
+// with its result and starts nothing: no count, no refresh, COM as it was.
+TEST(LifecycleWithoutAppVisibility, FirstInitializationFailsAndStartsNothing) {
+  ScopedUserFolders users;
+  ScopedPackageManager pm;
+  ASSERT_TRUE(pm.ok());
+  ASSERT_FALSE(hkbtest::KeyExists(HKEY_LOCAL_MACHINE, hkbtest::AppVisibilityStandin::kClassKey));
+  hkbtest::ScopedRegValue debug(HKEY_LOCAL_MACHINE, kSettings, L"DebugLog", hkbtest::RegDword(1));
+  ASSERT_TRUE(hkbhtest::MakeFolders(users.CatalogueFolder(BaseName())));
+  const std::wstring log = users.Log(BaseName());
+  HkbHelperDll dll;
+  ASSERT_TRUE(dll.Initialize && dll.Finalize);
+  struct Case {
+    const char* what;
+    std::optional<DWORD> apartment;  // none: the thread has no apartment
+    HRESULT result;
+    const char* trace;
+  } const cases[] = {
+      {"class not registered", std::nullopt, REGDB_E_CLASSNOTREG,
+       "HkbhInitialize OUT(s_MonitorMode.Initialize : hr=-2147221164)"},
+      {"multithreaded caller", COINIT_MULTITHREADED, RPC_E_CHANGED_MODE,
+       "CHkbhMonitorMode::Initialize OUT CoInitializeEx:(-2147417850)"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::thread caller([&] {
+      std::optional<hkb::ComInit> com;
+      if (c.apartment) com.emplace(*c.apartment);
+      const APTTYPE before = Apartment();
+      EXPECT_EQ(dll.Initialize(), c.result);
+      EXPECT_EQ(Apartment(), before);
+      EXPECT_FALSE(Exists(ExitEventName(::GetCurrentProcessId()), false));
+      dll.Finalize();
+    });
+    caller.join();
+    EXPECT_EQ(hkbhtest::CountLines(log, c.trace), 1u);
+  }
+  EXPECT_EQ(hkbhtest::CountLines(log, "HkbhFinalize OUT : s_nCount(0)"), 2u);
+  EXPECT_EQ(hkbhtest::CountLines(log, "CHkbhPackageManager::Initialize IN"), 0u);
+  EXPECT_EQ(pm.Records().size(), 0u);
 }
 
 }  // namespace

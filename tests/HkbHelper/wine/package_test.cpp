@@ -61,13 +61,10 @@ TEST(Exports, NineNamesAtOrdinalsOneToNine) {
   }
   EXPECT_EQ(::GetProcAddress(dll.lib.get(), MAKEINTRESOURCEA(10)), nullptr);
 
-  // The launch functions come later; until then they say so.
-  auto search = dll.lib.proc<HRESULT(WINAPI*)(const wchar_t*, UINT, BOOL)>("HkbhLaunchBySearch");
-  auto ie = dll.lib.proc<HRESULT(WINAPI*)(UINT, UINT, BOOL)>("HkbhLaunchIEBySearch");
-  auto manager = dll.lib.proc<HRESULT(WINAPI*)(const wchar_t*, const wchar_t*)>("HkbhLaunchByManager");
-  EXPECT_EQ(search(L"notes", 0, FALSE), E_NOTIMPL);
-  EXPECT_EQ(ie(0, 0, FALSE), E_NOTIMPL);
-  EXPECT_EQ(manager(L"Example.Notes_1a2b3c4d5e6f7!App", L""), E_NOTIMPL);
+  // The launch functions answer by their own argument checks.
+  EXPECT_EQ(dll.LaunchBySearch(nullptr, 0, FALSE), E_POINTER);
+  EXPECT_EQ(dll.LaunchIEBySearch(3, 0, FALSE), E_INVALIDARG);
+  EXPECT_EQ(dll.LaunchByManager(nullptr, L""), E_POINTER);
 }
 
 TEST_F(Queries, ArgumentErrorsAskNothingAndLeaveTheOutValuesAlone) {

@@ -4,9 +4,6 @@ namespace hkbhtest {
 
 namespace {
 
-constexpr wchar_t kClassKey[] =
-    L"Software\\Microsoft\\WindowsRuntime\\ActivatableClassId\\Windows.Management.Deployment.PackageManager";
-
 std::vector<std::string> Split(const std::string& line, char at) {
   std::vector<std::string> out;
   size_t from = 0;
@@ -21,17 +18,10 @@ std::vector<std::string> Split(const std::string& line, char at) {
 }  // namespace
 
 ScopedPackageManager::ScopedPackageManager() {
-  const std::wstring dll = hkbtest::StandinFile(L"package_manager_standin.dll");
-  m_dll.emplace(HKEY_LOCAL_MACHINE, kClassKey, L"DllPath", std::optional<std::wstring>(dll));
-  m_scenario.emplace(L"HKBH_PM_SCENARIO", m_folder.file(L"scenario.txt"));
-  m_records.emplace(L"HKBH_PM_RECORDS", m_folder.file(L"records.txt"));
-  m_ok = m_dll->ok() && hkbtest::FileExists(dll) && !m_folder.path().empty();
-  SetScenario("");
+  m_standin.emplace(m_folder.file(L"scenario.txt"), m_folder.file(L"records.txt"));
 }
 
-void ScopedPackageManager::SetScenario(const std::string& text) const {
-  hkbtest::WriteFileBytes(m_folder.file(L"scenario.txt"), text);
-}
+void ScopedPackageManager::SetScenario(const std::string& text) const { m_standin->SetScenario(text); }
 
 std::vector<std::vector<std::string>> ScopedPackageManager::Records() const {
   std::vector<std::vector<std::string>> out;
@@ -105,6 +95,9 @@ HkbHelperDll::HkbHelperDll() : lib(HkbHelperPath()) {
       lib.proc<decltype(IsInstalledByAppUserModeID)>("HkbhIsInstalledByAppUserModeID");
   GetAppDisplayNameByPFN = lib.proc<decltype(GetAppDisplayNameByPFN)>("HkbhGetAppDisplayNameByPFN");
   ReleaseString = lib.proc<decltype(ReleaseString)>("HkbhReleaseString");
+  LaunchBySearch = lib.proc<decltype(LaunchBySearch)>("HkbhLaunchBySearch");
+  LaunchIEBySearch = lib.proc<decltype(LaunchIEBySearch)>("HkbhLaunchIEBySearch");
+  LaunchByManager = lib.proc<decltype(LaunchByManager)>("HkbhLaunchByManager");
 }
 
 HostProcess::HostProcess(const std::wstring& exe, const ScopedFolder& folder, const std::wstring& cwd) {

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "hkbtest/harness.h"
+#include "hkbtest/standin_scope.h"
 #include "support.h"
 
 namespace hkbhtest {
@@ -23,7 +24,7 @@ namespace hkbhtest {
 class ScopedPackageManager {
  public:
   ScopedPackageManager();
-  bool ok() const { return m_ok; }
+  bool ok() const { return m_standin->ok() && !m_folder.path().empty(); }
   void SetScenario(const std::string& text) const;
   // Each record split at its tabs: method, process id, arguments.
   std::vector<std::vector<std::string>> Records() const;
@@ -34,10 +35,7 @@ class ScopedPackageManager {
 
  private:
   ScopedFolder m_folder;
-  std::optional<hkbtest::ScopedRegValue> m_dll;
-  std::optional<hkbtest::ScopedEnv> m_scenario;
-  std::optional<hkbtest::ScopedEnv> m_records;
-  bool m_ok = false;
+  std::optional<hkbtest::PackageManagerStandin> m_standin;
 };
 
 // A scenario line for an installed package.
@@ -84,6 +82,9 @@ struct HkbHelperDll {
   HRESULT(WINAPI* IsInstalledByAppUserModeID)(const wchar_t*, BOOL*) = nullptr;
   HRESULT(WINAPI* GetAppDisplayNameByPFN)(const wchar_t*, wchar_t**) = nullptr;
   void(WINAPI* ReleaseString)(void*) = nullptr;
+  HRESULT(WINAPI* LaunchBySearch)(const wchar_t*, UINT, BOOL) = nullptr;
+  HRESULT(WINAPI* LaunchIEBySearch)(UINT, UINT, BOOL) = nullptr;
+  HRESULT(WINAPI* LaunchByManager)(const wchar_t*, const wchar_t*) = nullptr;
 };
 std::wstring HkbHelperPath();
 

@@ -91,6 +91,13 @@ struct MemDcTraits {
   static type invalid() noexcept { return nullptr; }
   static void close(type dc) noexcept { ::DeleteDC(dc); }
 };
+// A global memory block (GlobalAlloc); one handed to the clipboard is released
+// from its owner first.
+struct GlobalTraits {
+  using type = HGLOBAL;
+  static type invalid() noexcept { return nullptr; }
+  static void close(type g) noexcept { ::GlobalFree(g); }
+};
 struct ServiceTraits {
   using type = SC_HANDLE;
   static type invalid() noexcept { return nullptr; }
@@ -113,6 +120,7 @@ using UniqueBrush = Unique<BrushTraits>;
 using UniqueMemDc = Unique<MemDcTraits>;
 using UniqueService = Unique<ServiceTraits>;
 using UniqueWindow = Unique<WindowTraits>;
+using UniqueGlobal = Unique<GlobalTraits>;
 
 // A window DC from GetDC, given back with ReleaseDC.
 class WindowDc {
@@ -129,6 +137,41 @@ class WindowDc {
  private:
   HWND m_wnd;
   HDC m_dc;
+};
+
+// The clipboard opened for a scope (OpenClipboard) and closed at its end.
+class ClipboardOpen {
+ public:
+  explicit ClipboardOpen(HWND owner = nullptr) noexcept : m_open(::OpenClipboard(owner) != FALSE) {}
+  ClipboardOpen(const ClipboardOpen&) = delete;
+  ClipboardOpen& operator=(const ClipboardOpen&) = delete;
+  ~ClipboardOpen() { close(); }
+  explicit operator bool() const noexcept { return m_open; }
+  void close() noexcept {
+    if (m_open) ::CloseClipboard();
+    m_open = false;
+  }
+
+ private:
+  bool m_open;
+};
+
+// A global memory block locked for a scope.
+class GlobalLockScope {
+ public:
+  explicit GlobalLockScope(HGLOBAL block) noexcept : m_block(block), m_p(::GlobalLock(block)) {}
+  GlobalLockScope(const GlobalLockScope&) = delete;
+  GlobalLockScope& operator=(const GlobalLockScope&) = delete;
+  ~GlobalLockScope() { unlock(); }
+  void* get() const noexcept { return m_p; }
+  void unlock() noexcept {
+    if (m_p) ::GlobalUnlock(m_block);
+    m_p = nullptr;
+  }
+
+ private:
+  HGLOBAL m_block;
+  void* m_p;
 };
 
 // Selects an object into a DC and puts the previous one back.

@@ -1,7 +1,9 @@
 // The test side of a stand-in (see hkbstandin/records.h): scenario and records
 // files for the scope of a test, named to the stand-in in the registry, and
-// the records read back. Also the activation manager stand-in registered
-// under the real class id for the scope.
+// the records read back. Also the platform classes that Wine lacks, each
+// registered for the scope where Windows registers the real one: the
+// application activation manager, the app-visibility service and the
+// package manager.
 #pragma once
 
 #include <windows.h>
@@ -13,6 +15,7 @@
 #include <vector>
 
 #include "hkbstandin/records.h"
+#include "hkbtest/harness.h"
 #include "hkbtest/registry.h"
 
 namespace hkbtest {
@@ -77,6 +80,56 @@ class ActivationManagerStandin {
   StandinScope m_scope;
   ScopedRegValue m_server;
   ScopedRegValue m_model;
+};
+
+// The app-visibility stand-in registered as the class
+// {7E5FE3D9-985F-4908-91F9-EE19F9FD1514} (64-bit view) for the scope; it
+// answers from `scenario` (see appvisibility_standin.cpp).
+class AppVisibilityStandin {
+ public:
+  explicit AppVisibilityStandin(const std::string& scenario = "launcher=1\nvisibility=1\n");
+  bool ok() const;
+  // Sets the answers and starts their lists afresh (a "scenario" record).
+  bool SetScenario(const std::string& text);
+  // The method (or "create" / "destroy") of every record, in order.
+  std::vector<std::wstring> Calls() const;
+  // Monitor handles (hex) passed to GetAppVisibilityOnMonitor.
+  std::vector<std::wstring> Monitors() const;
+
+  static constexpr wchar_t kClassKey[] =
+      L"Software\\Classes\\CLSID\\{7E5FE3D9-985F-4908-91F9-EE19F9FD1514}\\InprocServer32";
+
+ private:
+  StandinScope m_scope;
+  ScopedRegValue m_server;
+  ScopedRegValue m_model;
+};
+
+// The package manager stand-in (package_manager_standin.dll) registered under
+// the activatable-class name "Windows.Management.Deployment.PackageManager"
+// (64-bit view) for the scope. It reads its scenario from the file named by
+// HKBH_PM_SCENARIO and appends its records to the file named by
+// HKBH_PM_RECORDS; both variables are set for the scope, so child processes
+// started meanwhile inherit them (see package_manager_standin.cpp).
+class PackageManagerStandin {
+ public:
+  PackageManagerStandin(const std::wstring& scenarioFile, const std::wstring& recordsFile);
+  bool ok() const { return m_ok; }
+  bool SetScenario(const std::string& text) const;
+  // The records file's lines.
+  std::vector<std::string> Lines() const;
+
+  static constexpr wchar_t kClassKey[] =
+      L"Software\\Microsoft\\WindowsRuntime\\ActivatableClassId\\Windows.Management.Deployment."
+      L"PackageManager";
+
+ private:
+  std::wstring m_scenarioFile;
+  std::wstring m_recordsFile;
+  ScopedRegValue m_dll;
+  ScopedEnv m_scenario;
+  ScopedEnv m_records;
+  bool m_ok = false;
 };
 
 }  // namespace hkbtest

@@ -1,0 +1,201 @@
+#include "launch.h"
+
+#include <shobjidl.h>
+
+#include <new>
+#include <string>
+
+#include "hkb/com.h"
+#include "hkb/unique.h"
+#include "hkbh_log.h"
+#include "hkbh_reg.h"
+#include "monitor_mode.h"
+#include "package_manager.h"
+#include "search_logic.h"
+
+namespace {
+
+constexpr wchar_t kLaunchBySearch[] = L"HkbhLaunchBySearch";
+constexpr wchar_t kLaunchIEBySearch[] = L"HkbhLaunchIEBySearch";
+constexpr wchar_t kLaunchByManager[] = L"HkbhLaunchByManager";
+constexpr wchar_t kBrowserName[] = L"Internet Explorer";
+
+constexpr DWORD kBeforeNamePasteMs = 2000;
+constexpr DWORD kAfterShiftReleaseMs = 50;
+constexpr DWORD kAfterActivationMs = 100;
+constexpr int kResendPasses = 20;
+constexpr int kSearchPaneGonePolls = 10;
+constexpr DWORD kPollMs = 100;
+// Emptying the clipboard waits this long at most for another program that
+// holds it open.
+constexpr int kClipboardTries = 20;
+constexpr DWORD kClipboardRetryMs = 50;
+
+HRESULT Out(const wchar_t* name, HRESULT hr) {
+  WriteLog("%S OUT(0x%08X)\r\n", name, static_cast<unsigned>(hr));
+  return hr;
+}
+
+WORD ShiftScanCode() { return static_cast<WORD>(::MapVirtualKeyW(VK_SHIFT, MAPVK_VK_TO_VSC)); }
+
+// Empties the clipboard, which holds the searched text; another program that
+// has it open is given a moment to close it. Nothing that was there before the
+// search is put back.
+void EmptyClipboardOfSearchText() {
+  for (int attempt = 0; attempt < kClipboardTries; ++attempt) {
+    if (attempt > 0) ::Sleep(kClipboardRetryMs);
+    hkb::ClipboardOpen clipboard(nullptr);
+    if (clipboard) {
+      ::EmptyClipboard();
+      return;
+    }
+  }
+}
+
+// From the first paste on, the search holds the Shift key down and the
+// clipboard holds the searched text. Should the search be left early (an
+// exception), both are put right without further waits; the normal path does
+// the same through the traced steps and dismisses the guard.
+class SearchInputGuard {
+ public:
+  SearchInputGuard() = default;
+  SearchInputGuard(const SearchInputGuard&) = delete;
+  SearchInputGuard& operator=(const SearchInputGuard&) = delete;
+  ~SearchInputGuard() {
+    if (!m_armed) return;
+    EmptyClipboardOfSearchText();
+    INPUT input = {};
+    input.type = INPUT_KEYBOARD;
+    input.ki.wVk = VK_SHIFT;
+    input.ki.wScan = ShiftScanCode();
+    input.ki.dwFlags = KEYEVENTF_KEYUP;
+    ::SendInput(1, &input, sizeof(INPUT));
+  }
+  void Dismiss() { m_armed = false; }
+
+ private:
+  bool m_armed = true;
+};
+
+// After the first paste and Enter: while the search pane stays in front the
+// paste and Enter are repeated, at most 20 times.
+void ResendWhileSearchPaneStays() {
+  for (int pass = 0; pass < kResendPasses; ++pass) {
+    for (int poll = 0; poll < kSearchPaneGonePolls; ++poll) {
+      ::Sleep(kPollMs);
+      if (!CHkbhMonitorMode::IsSearchPaneForeground()) break;
+    }
+    if (!CHkbhMonitorMode::IsSearchPaneForeground()) return;
+    CHkbhKeyEmulate::SendInput_Shift_Insert();
+    CHkbhKeyEmulate::SendInput_Enter();
+  }
+}
+
+// The longest wait the setting can ask for: INFINITE would never end.
+DWORD FiniteWait(DWORD ms) { return ms == INFINITE ? INFINITE - 1 : ms; }
+
+}  // namespace
+
+HRESULT HkbhRunLaunchBySearch(CHkbhPackageManager& packages, const wchar_t* name, UINT mode,
+                              BOOL useExclusion) {
+  WriteLog("%S(%S, %d, %d) IN\r\n", kLaunchBySearch, name ? name : L"(null)", static_cast<int>(mode),
+           static_cast<int>(useExclusion));
+  if (name == nullptr) return Out(kLaunchBySearch, E_POINTER);
+  if (*name == L'\0' || mode > hkbh::kLastSearchMode) return Out(kLaunchBySearch, E_INVALIDARG);
+
+  std::wstring keyword;
+  BOOL exactMatch = FALSE;
+  try {
+    HkbhExcludeList exclude;
+    if (useExclusion) {
+      const HRESULT hr = packages.GetExcludeAppNameList(name, &exclude, &exactMatch);
+      if (FAILED(hr)) return Out(kLaunchBySearch, hr);
+    }
+    keyword = hkbh::BuildSearchKeyword(name, exclude);
+  } catch (const std::bad_alloc&) {
+    return Out(kLaunchBySearch, E_OUTOFMEMORY);
+  }
+  WriteLog("%S szKeyword = %S \r\n", kLaunchBySearch, keyword.c_str());
+
+  const HRESULT opened = CHkbhMonitorMode::OpenAppSearchUI();
+  if (FAILED(opened)) {
+    WriteLog("%S OUT(SwitchToStartScreen : ret=0x%08X)\r\n", kLaunchBySearch, static_cast<unsigned>(opened));
+    return E_FAIL;
+  }
+
+  const bool pasteName = hkbh::PasteForMode(mode, exactMatch != FALSE) == hkbh::SearchPaste::Name;
+  SearchInputGuard guard;
+  CHkbhClipboard::SetClipboardData(pasteName ? name : keyword.c_str());
+  if (hkbh::ModePressesEnter(mode)) {
+    CHkbhKeyEmulate::SendInput_Shift_Insert();
+    CHkbhKeyEmulate::SendInput_Enter();
+    ResendWhileSearchPaneStays();
+  } else {
+    ::Sleep(kBeforeNamePasteMs);
+    CHkbhKeyEmulate::SendInput_Shift_Insert();
+    ::Sleep(FiniteWait(CHkbhReg::GetClearClipboardWaitTime()));
+  }
+  EmptyClipboardOfSearchText();
+  CHkbhKeyEmulate::Sendinput_Key(VK_SHIFT, ShiftScanCode(), KEYEVENTF_KEYUP);
+  guard.Dismiss();
+  ::Sleep(kAfterShiftReleaseMs);
+  return Out(kLaunchBySearch, S_OK);
+}
+
+HRESULT HkbhRunLaunchIEBySearch(CHkbhPackageManager& packages, UINT tileMode, UINT searchMode,
+                                BOOL useExclusion) {
+  WriteLog("%S(%d, %d, %d) IN\r\n", kLaunchIEBySearch, static_cast<int>(tileMode),
+           static_cast<int>(searchMode), static_cast<int>(useExclusion));
+  if (tileMode > hkbh::kLastTileMode || searchMode > hkbh::kLastSearchMode)
+    return Out(kLaunchIEBySearch, E_INVALIDARG);
+
+  DWORD oldValue = 1;
+  const LONG read = CHkbhReg::GetCurrentTileImmersiveActivation(&oldValue);
+  bool changed = false;
+  if (const auto value = hkbh::TileValueToWrite(tileMode, read, oldValue)) {
+    CHkbhReg::SetCurrentTileImmersiveActivation(*value);
+    changed = true;
+  }
+  // The setting is put back however the search ends.
+  struct Restore {
+    LONG read;
+    bool changed;
+    DWORD oldValue;
+    ~Restore() {
+      try {
+        switch (hkbh::TileRestoreFor(read, changed)) {
+          case hkbh::TileRestore::WriteBack: CHkbhReg::SetCurrentTileImmersiveActivation(oldValue); break;
+          case hkbh::TileRestore::Delete: CHkbhReg::DeleteTileImmersiveActivation(); break;
+          case hkbh::TileRestore::Nothing: break;
+        }
+      } catch (...) {
+      }
+    }
+  };
+  HRESULT hr;
+  {
+    Restore restore{read, changed, oldValue};
+    hr = HkbhRunLaunchBySearch(packages, kBrowserName, searchMode, useExclusion);
+  }
+  return Out(kLaunchIEBySearch, hr);
+}
+
+HRESULT HkbhRunLaunchByManager(const wchar_t* appUserModelId, const wchar_t* arguments) {
+  WriteLog("%S(%S, %S) IN\r\n", kLaunchByManager, appUserModelId ? appUserModelId : L"(null)",
+           arguments ? arguments : L"(null)");
+  if (appUserModelId == nullptr) return Out(kLaunchByManager, E_POINTER);
+  if (*appUserModelId == L'\0') return Out(kLaunchByManager, E_INVALIDARG);
+  HRESULT hr;
+  {
+    hkb::ComInit com(COINIT_APARTMENTTHREADED);
+    hkb::ComPtr<IApplicationActivationManager> manager;
+    hr = ::CoCreateInstance(CLSID_ApplicationActivationManager, nullptr, CLSCTX_INPROC_SERVER,
+                            IID_IApplicationActivationManager, manager.put_void());
+    if (SUCCEEDED(hr) && !manager) hr = E_NOINTERFACE;
+    if (FAILED(hr)) return hr;
+    DWORD processId = 0;
+    hr = manager->ActivateApplication(appUserModelId, arguments, AO_NONE, &processId);
+  }
+  ::Sleep(kAfterActivationMs);
+  return hr;
+}

@@ -1,0 +1,272 @@
+#include "monitor_mode.h"
+
+#include <cstring>
+#include <cwchar>
+#include <utility>
+
+#include "hkb/unique.h"
+#include "hkbh_log.h"
+#include "search_logic.h"
+
+namespace {
+
+constexpr wchar_t kInitialize[] = L"CHkbhMonitorMode::Initialize";
+constexpr wchar_t kFinalize[] = L"CHkbhMonitorMode::Finalize";
+constexpr wchar_t kGetMonitorState[] = L"CHkbhMonitorMode::GetMonitorState";
+constexpr wchar_t kSwitchToStartScreen[] = L"CHkbhMonitorMode::SwitchToStartScreen";
+constexpr wchar_t kOpenAppSearchUI[] = L"CHkbhMonitorMode::OpenAppSearchUI";
+constexpr wchar_t kSendKey[] = L"CHkbhKeyEmulate::Sendinput_Key";
+constexpr wchar_t kSendWin[] = L"CHkbhKeyEmulate::Sendinput_Win";
+constexpr wchar_t kSendWinQ[] = L"CHkbhKeyEmulate::SendInput_Win_Q";
+constexpr wchar_t kSendEnter[] = L"CHkbhKeyEmulate::SendInput_Enter";
+constexpr wchar_t kSendShiftInsert[] = L"CHkbhKeyEmulate::SendInput_Shift_Insert";
+constexpr wchar_t kSetClipboardData[] = L"CHkbhClipboard::SetClipboardData";
+
+constexpr wchar_t kSearchPaneClass[] = L"SearchPane";
+
+// {7E5FE3D9-985F-4908-91F9-EE19F9FD1514}, {2246EA2D-CAEA-4444-A3C4-6DE827E44313}
+constexpr CLSID kAppVisibilityClass = {
+    0x7e5fe3d9, 0x985f, 0x4908, {0x91, 0xf9, 0xee, 0x19, 0xf9, 0xfd, 0x15, 0x14}};
+constexpr IID kAppVisibilityInterface = {
+    0x2246ea2d, 0xcaea, 0x4444, {0xa3, 0xc4, 0x6d, 0xe8, 0x27, 0xe4, 0x43, 0x13}};
+
+constexpr int kStartScreenPolls = 20;
+constexpr int kSearchPanePolls = 200;
+constexpr DWORD kPollMs = 100;
+constexpr DWORD kKeyGapMs = 50;
+constexpr DWORD kQHeldMs = 100;
+constexpr DWORD kAfterWinQMs = 200;
+constexpr DWORD kAfterPasteMs = 1000;
+constexpr DWORD kAfterSearchPaneMs = 200;
+
+constexpr WORD kKeyQ = 0x51;
+constexpr WORD kScanQ = 0x10;
+
+// One keyboard event, sent alone.
+void SendKeyEvent(WORD virtualKey, WORD scanCode, DWORD flags, ULONG_PTR extraInfo) {
+  INPUT input = {};
+  input.type = INPUT_KEYBOARD;
+  input.ki.wVk = virtualKey;
+  input.ki.wScan = scanCode;
+  input.ki.dwFlags = flags;
+  input.ki.time = 0;
+  input.ki.dwExtraInfo = extraInfo;
+  ::SendInput(1, &input, sizeof(INPUT));
+}
+
+// The Windows-key and Enter events that the sequences build themselves: no
+// scan code, no extra information.
+void SendBareKey(WORD virtualKey, DWORD flags) {
+  WriteLog("%S(0x%04X, 0x%08X) IN\r\n", kSendKey, virtualKey, static_cast<unsigned>(flags));
+  SendKeyEvent(virtualKey, 0, flags, 0);
+  WriteLog("%S OUT\r\n", kSendKey);
+}
+
+WORD ScanCodeOf(WORD virtualKey) { return static_cast<WORD>(::MapVirtualKeyW(virtualKey, MAPVK_VK_TO_VSC)); }
+
+}  // namespace
+
+hkb::ComPtr<IAppVisibility> CHkbhMonitorMode::m_pImmersiveMode;
+
+CHkbhMonitorMode::~CHkbhMonitorMode() = default;
+
+HRESULT CHkbhMonitorMode::Initialize() {
+  WriteLog("%S IN\r\n", kInitialize);
+  HRESULT hr = ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+  if (FAILED(hr)) {
+    WriteLog("%S OUT CoInitializeEx:(%d)\r\n", kInitialize, static_cast<int>(hr));
+    return hr;
+  }
+  hkb::ComPtr<IAppVisibility> service;
+  hr = ::CoCreateInstance(kAppVisibilityClass, nullptr, CLSCTX_INPROC_SERVER, kAppVisibilityInterface,
+                          service.put_void());
+  if (SUCCEEDED(hr) && !service) hr = E_NOINTERFACE;
+  if (FAILED(hr)) {
+    service.reset();
+    ::CoUninitialize();
+    m_pImmersiveMode.reset();
+    WriteLog("%S OUT CoCreateInstance:(%d)\r\n", kInitialize, static_cast<int>(hr));
+    return hr;
+  }
+  m_pImmersiveMode = std::move(service);
+  WriteLog("%S OUT(%d)\r\n", kInitialize, static_cast<int>(hr));
+  return hr;
+}
+
+void CHkbhMonitorMode::Finalize() {
+  WriteLog("%S IN\r\n", kFinalize);
+  m_pImmersiveMode.reset();
+  ::CoUninitialize();
+  WriteLog("%S OUT\r\n", kFinalize);
+}
+
+int CHkbhMonitorMode::GetMonitorState(int* mode) {
+  WriteLog("%S IN\r\n", kGetMonitorState);
+  if (mode == nullptr) {
+    WriteLog("%S OUT(%d)\r\n", kGetMonitorState, -1);
+    return -1;
+  }
+  IAppVisibility* service = m_pImmersiveMode.get();
+  if (service == nullptr) {
+    WriteLog("%S OUT( m_pImmersiveMode NULL : %d)\r\n", kGetMonitorState, -1);
+    return -1;
+  }
+  BOOL launcherVisible = FALSE;
+  if (FAILED(service->IsLauncherVisible(&launcherVisible))) {
+    WriteLog("%S OUT(%d) IsLauncherVisible Err \r\n", kGetMonitorState, -2);
+    return -2;
+  }
+  const HMONITOR monitor = ::MonitorFromPoint(POINT{0, 0}, MONITOR_DEFAULTTOPRIMARY);
+  MONITOR_APP_VISIBILITY visibility = MAV_UNKNOWN;
+  if (FAILED(service->GetAppVisibilityOnMonitor(monitor, &visibility))) {
+    WriteLog("%S OUT(%d) MonitorFromPoint(%d)\r\n", kGetMonitorState, -2,
+             static_cast<int>(reinterpret_cast<INT_PTR>(monitor)));
+    return -2;
+  }
+  *mode = hkbh::ScreenStateFor(launcherVisible != FALSE, static_cast<int32_t>(visibility));
+  if (*mode == hkbh::kScreenUnknown)
+    WriteLog("%S OUT(%d) dwMode()\r\n", kGetMonitorState, 0);
+  else
+    WriteLog("%S OUT(%d) dwMode(%d)\r\n", kGetMonitorState, 0, *mode);
+  return 0;
+}
+
+int CHkbhMonitorMode::SwitchToStartScreen() {
+  WriteLog("%S IN\r\n", kSwitchToStartScreen);
+  int mode = hkbh::kScreenUnknown;
+  const int result = GetMonitorState(&mode);
+  if (result != 0) {
+    WriteLog("%S OUT : GetMonitorState(%d) \r\n", kSwitchToStartScreen, result);
+  } else {
+    WriteLog("dwMode = %d \r\n", mode);
+    if (mode != hkbh::kScreenStart) {
+      CHkbhKeyEmulate::Sendinput_Win();
+      for (int i = 0; i < kStartScreenPolls && mode != hkbh::kScreenStart; ++i) {
+        ::Sleep(kPollMs);
+        GetMonitorState(&mode);
+        WriteLog("dwMode = %d \r\n", mode);
+      }
+    }
+  }
+  WriteLog("%S OUT(%d)\r\n", kSwitchToStartScreen, result);
+  return result;
+}
+
+HRESULT CHkbhMonitorMode::OpenAppSearchUI() {
+  WriteLog("%S IN\r\n", kOpenAppSearchUI);
+  int mode = hkbh::kScreenUnknown;
+  if (GetMonitorState(&mode) != 0) {
+    WriteLog("%S OUT(GetMonitorState : ret=0x%08X)\r\n", kOpenAppSearchUI, static_cast<unsigned>(E_FAIL));
+    return E_FAIL;
+  }
+  if (mode != hkbh::kScreenStart) {
+    const int result = SwitchToStartScreen();
+    if (result != 0) {
+      WriteLog("%S OUT(OpenAppSearchUI : ret=0x%08X)\r\n", kOpenAppSearchUI, static_cast<unsigned>(result));
+      return E_FAIL;
+    }
+  }
+  CHkbhKeyEmulate::SendInput_Win_Q();
+  for (int i = 0; i < kSearchPanePolls; ++i) {
+    ::Sleep(kPollMs);
+    if (IsSearchPaneForeground()) break;
+  }
+  ::Sleep(kAfterSearchPaneMs);
+  WriteLog("%S OUT(0x%08X)\r\n", kOpenAppSearchUI, static_cast<unsigned>(S_OK));
+  return S_OK;
+}
+
+int CHkbhMonitorMode::IsSearchPaneForeground() {
+  const HWND foreground = ::GetForegroundWindow();
+  if (foreground == nullptr) return 0;
+  wchar_t className[260] = {};
+  if (::GetClassNameW(foreground, className, 260) == 0) return 0;
+  return std::wcscmp(className, kSearchPaneClass) == 0 ? 1 : 0;
+}
+
+// ---------------------------------------------------------------------------
+
+void CHkbhKeyEmulate::Sendinput_Key(WORD virtualKey, WORD scanCode, DWORD flags) {
+  WriteLog("%S(0x%04X, 0x%04X, 0x%08X) IN\r\n", kSendKey, virtualKey, scanCode, static_cast<unsigned>(flags));
+  SendKeyEvent(virtualKey, scanCode, flags, static_cast<ULONG_PTR>(::GetMessageExtraInfo()));
+  WriteLog("%S OUT\r\n", kSendKey);
+}
+
+void CHkbhKeyEmulate::Sendinput_Win() {
+  WriteLog("%S IN\r\n", kSendWin);
+  SendBareKey(VK_LWIN, KEYEVENTF_EXTENDEDKEY);
+  ::Sleep(kKeyGapMs);
+  SendBareKey(VK_LWIN, KEYEVENTF_KEYUP);
+  ::Sleep(kKeyGapMs);
+  WriteLog("%S OUT\r\n", kSendWin);
+}
+
+void CHkbhKeyEmulate::SendInput_Win_Q() {
+  WriteLog("%S IN\r\n", kSendWinQ);
+  SendBareKey(VK_LWIN, KEYEVENTF_EXTENDEDKEY);
+  ::Sleep(kKeyGapMs);
+  Sendinput_Key(kKeyQ, kScanQ, KEYEVENTF_SCANCODE);
+  ::Sleep(kKeyGapMs);
+  Sendinput_Key(kKeyQ, kScanQ, KEYEVENTF_KEYUP);
+  ::Sleep(kQHeldMs);
+  SendBareKey(VK_LWIN, KEYEVENTF_KEYUP);
+  ::Sleep(kAfterWinQMs);
+  WriteLog("%S OUT\r\n", kSendWinQ);
+}
+
+void CHkbhKeyEmulate::SendInput_Enter() {
+  WriteLog("%S IN\r\n", kSendEnter);
+  SendBareKey(VK_RETURN, KEYEVENTF_EXTENDEDKEY);
+  ::Sleep(kKeyGapMs);
+  SendBareKey(VK_RETURN, KEYEVENTF_KEYUP);
+  ::Sleep(kKeyGapMs);
+  WriteLog("%S OUT\r\n", kSendEnter);
+}
+
+void CHkbhKeyEmulate::SendInput_Shift_Insert() {
+  WriteLog("%S IN\r\n", kSendShiftInsert);
+  Sendinput_Key(VK_SHIFT, ScanCodeOf(VK_SHIFT), 0);
+  ::Sleep(kKeyGapMs);
+  Sendinput_Key(VK_INSERT, ScanCodeOf(VK_INSERT), KEYEVENTF_EXTENDEDKEY);
+  ::Sleep(kKeyGapMs);
+  Sendinput_Key(VK_INSERT, ScanCodeOf(VK_INSERT), KEYEVENTF_EXTENDEDKEY | KEYEVENTF_KEYUP);
+  ::Sleep(kAfterPasteMs);
+  WriteLog("%S OUT\r\n", kSendShiftInsert);
+}
+
+// ---------------------------------------------------------------------------
+
+HRESULT CHkbhClipboard::SetClipboardData(const wchar_t* text) {
+  WriteLog("%S(%S) IN\r\n", kSetClipboardData, text ? text : L"(null)");
+  const auto out = [](HRESULT hr) {
+    WriteLog("%S OUT(0x%08X)\r\n", kSetClipboardData, static_cast<unsigned>(hr));
+    return hr;
+  };
+  if (text == nullptr) return out(E_POINTER);
+  if (*text == L'\0') return out(E_INVALIDARG);
+  hkb::ClipboardOpen clipboard(nullptr);
+  if (!clipboard) return out(E_FAIL);
+  const size_t bytes = (std::wcslen(text) + 1) * sizeof(wchar_t);
+  hkb::UniqueGlobal block(::GlobalAlloc(GHND, bytes));
+  if (!block) {
+    WriteLog("%S ERROR GlobalAlloc(GHND, szLen) Failed\r\n", kSetClipboardData);
+    return out(E_FAIL);
+  }
+  {
+    hkb::GlobalLockScope locked(block.get());
+    if (locked.get() == nullptr) {
+      WriteLog("%S ERROR GlobalLock(hg) Failed\r\n", kSetClipboardData);
+      return out(E_FAIL);
+    }
+    std::memcpy(locked.get(), text, bytes);
+  }
+  ::EmptyClipboard();
+  if (::SetClipboardData(CF_UNICODETEXT, block.get()) == nullptr) {
+    WriteLog("%S ERROR SetClipboardData(CF_UNICODETEXT, hg) Failed. ErrCode = %d\r\n", kSetClipboardData,
+             static_cast<int>(::GetLastError()));
+  } else {
+    block.release();  // the clipboard owns it now
+  }
+  clipboard.close();
+  return out(S_OK);
+}

@@ -1,0 +1,190 @@
+// Stand-in for the system's app search pane, run as its own process. A
+// low-level keyboard hook watches every key event; Windows key + Q brings up
+// a window of the class "SearchPane" in the foreground, Shift + Insert while it
+// shows takes the clipboard text, and Enter sends it away (or not, see below).
+// It ends when its thread receives WM_QUIT.
+//
+// Records under the stand-in name "searchpane", in the order things happen:
+//   ready                                   the hook is in place
+//   key <vk> <scan> <flags> <time> <extra>  every key event the hook saw (decimal)
+//   shown
+//   paste <clipboard text or \0> <browser setting>
+//        where the setting is the current user's "ApplicationTileImmersiveActivation"
+//        at that moment: "none", "d:<number>" or "t<type>"
+//   stay                                    an Enter that the pane stays through
+//   hidden
+// The scenario is read at each Windows key + Q:
+//   appear=<0|1>   the pane comes up (default 1)
+//   stay=<n>       it stays through n Enter presses and goes at the next (default 0)
+//   hold=<ms>      when it goes, it keeps the clipboard open this long (default 0)
+#include <windows.h>
+
+#include <deque>
+#include <string>
+
+#include "hkbstandin/records.h"
+
+namespace {
+
+constexpr wchar_t kName[] = L"searchpane";
+constexpr wchar_t kClass[] = L"SearchPane";
+constexpr UINT kKeysArrived = WM_APP + 1;
+constexpr UINT_PTR kHoldTimer = 1;
+
+HWND s_pane = nullptr;
+std::deque<KBDLLHOOKSTRUCT> s_events;
+bool s_winDown = false;
+bool s_shiftDown = false;
+bool s_shown = false;
+long s_stay = 0;
+long s_hold = 0;
+long s_stayed = 0;
+std::wstring s_text = L"(search)";
+
+// The hook only queues the event: the work happens in the thread's message
+// loop right after it, in the order the events came.
+LRESULT CALLBACK KeyboardHook(int code, WPARAM wparam, LPARAM lparam) {
+  if (code == HC_ACTION) {
+    s_events.push_back(*reinterpret_cast<const KBDLLHOOKSTRUCT*>(lparam));
+    ::PostMessageW(s_pane, kKeysArrived, 0, 0);
+  }
+  return ::CallNextHookEx(nullptr, code, wparam, lparam);
+}
+
+std::wstring BrowserSetting() {
+  DWORD type = REG_NONE;
+  DWORD value = 0;
+  DWORD size = sizeof value;
+  const LSTATUS status = ::RegGetValueW(HKEY_CURRENT_USER, L"Software\\Microsoft\\Internet Explorer\\Main",
+                                        L"ApplicationTileImmersiveActivation", RRF_RT_ANY | RRF_NOEXPAND,
+                                        &type, nullptr, nullptr);
+  if (status != ERROR_SUCCESS) return L"none";
+  if (type != REG_DWORD) return L"t" + std::to_wstring(type);
+  ::RegGetValueW(HKEY_CURRENT_USER, L"Software\\Microsoft\\Internet Explorer\\Main",
+                 L"ApplicationTileImmersiveActivation", RRF_RT_REG_DWORD, nullptr, &value, &size);
+  return L"d:" + std::to_wstring(value);
+}
+
+hkbstandin::Field ClipboardText() {
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    if (::OpenClipboard(s_pane)) {
+      hkbstandin::Field text;
+      if (HANDLE data = ::GetClipboardData(CF_UNICODETEXT)) {
+        if (const auto* p = static_cast<const wchar_t*>(::GlobalLock(data))) {
+          text = std::wstring(p);
+          ::GlobalUnlock(data);
+        }
+      }
+      ::CloseClipboard();
+      return text;
+    }
+    ::Sleep(10);
+  }
+  return std::wstring(L"(clipboard busy)");
+}
+
+void Show() {
+  const hkbstandin::Scenario s = hkbstandin::ReadScenario(kName);
+  if (hkbstandin::Number(s, "appear", 1) == 0) return;
+  s_stay = hkbstandin::Number(s, "stay", 0);
+  s_hold = hkbstandin::Number(s, "hold", 0);
+  s_stayed = 0;
+  s_text = L"(search)";
+  ::ShowWindow(s_pane, SW_SHOWNORMAL);
+  ::SetForegroundWindow(s_pane);
+  ::InvalidateRect(s_pane, nullptr, TRUE);
+  s_shown = true;
+  hkbstandin::AppendRecord(kName, {L"shown"});
+}
+
+void Hide() {
+  if (s_hold > 0 && ::OpenClipboard(s_pane))
+    ::SetTimer(s_pane, kHoldTimer, static_cast<UINT>(s_hold), nullptr);
+  ::ShowWindow(s_pane, SW_HIDE);
+  s_shown = false;
+  hkbstandin::AppendRecord(kName, {L"hidden"});
+}
+
+void Handle(const KBDLLHOOKSTRUCT& k) {
+  hkbstandin::AppendRecord(
+      kName, {L"key", std::to_wstring(k.vkCode), std::to_wstring(k.scanCode), std::to_wstring(k.flags),
+              std::to_wstring(k.time), std::to_wstring(static_cast<unsigned long long>(k.dwExtraInfo))});
+  const bool down = (k.flags & LLKHF_UP) == 0;
+  switch (k.vkCode) {
+    case VK_LWIN: s_winDown = down; return;
+    case VK_SHIFT:
+    case VK_LSHIFT:
+    case VK_RSHIFT: s_shiftDown = down; return;
+    default: break;
+  }
+  // Q by its scan code: the system may or may not report its virtual key.
+  if (down && k.scanCode == 0x10 && s_winDown) {
+    Show();
+  } else if (down && k.vkCode == VK_INSERT && s_shiftDown && s_shown) {
+    const hkbstandin::Field text = ClipboardText();
+    s_text = text ? *text : L"(nothing)";
+    ::InvalidateRect(s_pane, nullptr, TRUE);
+    hkbstandin::AppendRecord(kName, {L"paste", text, BrowserSetting()});
+  } else if (down && k.vkCode == VK_RETURN && s_shown) {
+    if (s_stayed < s_stay) {
+      ++s_stayed;
+      hkbstandin::AppendRecord(kName, {L"stay"});
+    } else {
+      Hide();
+    }
+  }
+}
+
+LRESULT CALLBACK PaneProc(HWND wnd, UINT msg, WPARAM wparam, LPARAM lparam) {
+  switch (msg) {
+    case kKeysArrived:
+      while (!s_events.empty()) {
+        const KBDLLHOOKSTRUCT k = s_events.front();
+        s_events.pop_front();
+        Handle(k);
+      }
+      return 0;
+    case WM_TIMER:
+      if (wparam == kHoldTimer) {
+        ::KillTimer(wnd, kHoldTimer);
+        ::CloseClipboard();
+      }
+      return 0;
+    case WM_PAINT: {
+      PAINTSTRUCT ps;
+      HDC dc = ::BeginPaint(wnd, &ps);
+      RECT r;
+      ::GetClientRect(wnd, &r);
+      ::FillRect(dc, &r, static_cast<HBRUSH>(::GetStockObject(WHITE_BRUSH)));
+      ::DrawTextW(dc, s_text.c_str(), -1, &r, DT_CENTER | DT_VCENTER | DT_SINGLELINE);
+      ::EndPaint(wnd, &ps);
+      return 0;
+    }
+    default: return ::DefWindowProcW(wnd, msg, wparam, lparam);
+  }
+}
+
+}  // namespace
+
+int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
+  WNDCLASSW wc = {};
+  wc.lpfnWndProc = PaneProc;
+  wc.hInstance = instance;
+  wc.lpszClassName = kClass;
+  wc.hCursor = ::LoadCursorW(nullptr, IDC_ARROW);
+  if (!::RegisterClassW(&wc)) return 1;
+  s_pane = ::CreateWindowExW(WS_EX_TOPMOST | WS_EX_TOOLWINDOW, kClass, L"Search", WS_POPUP | WS_BORDER, 340,
+                             40, 600, 60, nullptr, nullptr, instance, nullptr);
+  if (!s_pane) return 2;
+  HHOOK hook = ::SetWindowsHookExW(WH_KEYBOARD_LL, KeyboardHook, instance, 0);
+  if (!hook) return 3;
+  hkbstandin::AppendRecord(kName, {L"ready"});
+  MSG msg;
+  while (::GetMessageW(&msg, nullptr, 0, 0) > 0) {
+    ::TranslateMessage(&msg);
+    ::DispatchMessageW(&msg);
+  }
+  ::UnhookWindowsHookEx(hook);
+  ::DestroyWindow(s_pane);
+  return 0;
+}
