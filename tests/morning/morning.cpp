@@ -40,6 +40,8 @@ using Clock = std::chrono::milliseconds;
 constexpr auto kCeiling = 60s;  // for anything to happen, on a loaded machine
 constexpr wchar_t kPromptTitle[] = L"\xFF0B/\xFF0D\x30DC\x30BF\x30F3\x306E\x8A2D\x5B9A";  // ＋/－ボタンの設定
 constexpr wchar_t kSettingsApp[] = L"4F2A9E61.9C27D4B1E086_k7q3w9t2x5v8p!App";
+constexpr char kSettingsFamily[] = "4F2A9E61.9C27D4B1E086_k7q3w9t2x5v8p";
+constexpr char kSettingsPackage[] = "4F2A9E61.9C27D4B1E086_1.0.0.0_x64__k7q3w9t2x5v8p";
 constexpr wchar_t kLocatorKey[] =
     L"Software\\Classes\\CLSID\\{4590F811-1D3A-11D0-891F-00AA004B2E24}\\InprocServer32";
 constexpr char kPanel[] = "DISPLAY\\ZEV0C1A\\4&1f2e3d4c&0&UID256";
@@ -386,6 +388,7 @@ class OutsideWorld {
         m_locatorModel(HKEY_LOCAL_MACHINE, kLocatorKey, L"ThreadingModel",
                        std::optional<std::wstring>(L"Both")),
         m_radio(hkbtest::StandinFile(L"RadioToggle.exe"), ProductFolder() + L"RadioToggle.exe"),
+        m_packages(work + L"packages-scenario.txt", work + L"packages-records.txt"),
         m_scenarioEnv(L"HKBFNK_SCENARIO", m_wmiScenario),
         m_traceEnv(L"HKBFNK_TRACE", m_wmiTrace),
         m_radioEnv(L"RADIOTOGGLE_TRACE", m_radioTrace) {}
@@ -413,7 +416,14 @@ class OutsideWorld {
     step.Check(apps,
                "application activation manager stand-in registered; it starts the settings app stand-in");
     step.Check(m_radio.ok(), "wireless program stand-in at " + Narrow(ProductFolder()) + "RadioToggle.exe");
-    return driver && wmi && apps && m_radio.ok();
+    // The settings app is an installed Store app: the platform's package
+    // manager (its stand-in) knows its package.
+    const bool packages =
+        m_packages.ok() && m_packages.SetScenario(std::string("package\t") + kSettingsFamily + "\t" +
+                                                  kSettingsPackage + "\t4F2A9E61.9C27D4B1E086\t1.0.0.0\t\n");
+    step.Check(packages, std::string("package manager stand-in registered; the settings app's package ") +
+                             kSettingsPackage + " is installed");
+    return driver && wmi && apps && m_radio.ok() && packages;
   }
 
   bool StartService() {
@@ -456,6 +466,7 @@ class OutsideWorld {
   const hkbtest::StandinScope& settingsApp() const { return m_settingsApp; }
   const std::wstring& wmiTrace() const { return m_wmiTrace; }
   const std::wstring& radioTrace() const { return m_radioTrace; }
+  const hkbtest::PackageManagerStandin& packages() const { return m_packages; }
 
  private:
   std::wstring m_work;
@@ -466,6 +477,7 @@ class OutsideWorld {
   hkbtest::StandinScope m_settingsApp;
   hkbtest::ScopedRegValue m_locatorServer, m_locatorModel;
   hkbtest::ScopedFileCopy m_radio;
+  hkbtest::PackageManagerStandin m_packages;
   hkbtest::ScopedEnv m_scenarioEnv, m_traceEnv, m_radioEnv;
   hkb::UniqueHandle m_service;
 };
@@ -539,6 +551,7 @@ void Brightness(OutsideWorld& world, bool up, int presses, size_t sets_before, i
 
 void PowerButton(OutsideWorld& world) {
   Step step("Power button (button code 117): the settings app opens at its power page");
+  const size_t queries = world.packages().Lines().size();
   if (!Press(world, step, {ps2test::Kind1(demo::kPowerButton), ps2test::Kind1(0)}, "power button")) return;
   const ServiceLog& log = world.log();
   step.Expect("HKBPS2 posts to the service",
@@ -549,6 +562,22 @@ void PowerButton(OutsideWorld& world) {
                   [](const ServiceEvent& e) { return "HKBUTLEx.exe /POWER, process " + e.get("pid"); }));
   const std::optional<std::wstring> page = std::wstring(L"?section=PowerSection&=");
   const size_t index = world.activation().Activations().size();
+  auto q = step.Expect("HKBUTLEx asks through HkbHelper whether the settings app is installed",
+                       [&world, queries]() -> std::optional<Seen> {
+                         const std::vector<std::string> lines = world.packages().Lines();
+                         for (size_t i = queries; i < lines.size(); ++i) {
+                           if (lines[i].rfind("FindPackagesByUserSecurityIdPackageFamilyName\t", 0) != 0)
+                             continue;
+                           const std::string family = lines[i].substr(lines[i].rfind('\t') + 1);
+                           const std::string pid = lines[i].substr(lines[i].find('\t') + 1);
+                           return Seen{std::string(family == kSettingsFamily ? "" : "UNEXPECTED ") +
+                                           "the package manager is asked for family " + family +
+                                           " (process " + pid.substr(0, pid.find('\t')) + ")",
+                                       0};
+                         }
+                         return std::nullopt;
+                       });
+  if (Unexpected(q)) step.Fail("the package manager was asked for another family");
   auto a = step.Expect("HKBUTLEx activates the settings app through the activation manager",
                        Activation(world.activation(), index, page));
   if (Unexpected(a)) step.Fail("wrong activation");
