@@ -153,13 +153,16 @@ void ShowOsd(const std::wstring& text, COLORREF color) {
   r.lf.lfQuality = ANTIALIASED_QUALITY;
   ::lstrcpyW(r.lf.lfFaceName, L"DejaVu Sans");
   r.pszText = text.c_str();
+  // The display's time runs from inside the call: taken before it, so that a
+  // slow return (a loaded machine) cannot make the display seem to go early.
+  const ULONGLONG called = ::GetTickCount64();
   const int result = s_lib.show(&r);
   HWND wnd = result ? FindOsdWindow() : nullptr;
   RECT rc = {};
   if (wnd) ::GetWindowRect(wnd, &rc);
   Log("osd text=\"%s\" result=%d window=%s size=%ldx%ld at=%ld,%ld", Narrow(text).c_str(), result,
       wnd ? "shown" : "none", rc.right - rc.left, rc.bottom - rc.top, rc.left, rc.top);
-  s_osd = {wnd, ::GetTickCount64()};
+  s_osd = {wnd, called};
   if (wnd) ::SetTimer(s_window, kWatchTimer, 50, nullptr);
 }
 
