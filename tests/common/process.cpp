@@ -8,6 +8,24 @@
 
 namespace hkbtest {
 
+bool CreateProcessPatiently(const wchar_t* application, const std::wstring& commandLine, BOOL inheritHandles,
+                            DWORD flags, const wchar_t* folder, STARTUPINFOW& startup,
+                            PROCESS_INFORMATION& info) {
+  DWORD error = 0;
+  for (int attempt = 1; attempt <= 5; ++attempt) {
+    if (attempt > 1) ::Sleep(500);
+    std::wstring line = commandLine;
+    if (::CreateProcessW(application, line.data(), nullptr, nullptr, inheritHandles, flags, nullptr, folder,
+                         &startup, &info))
+      return true;
+    error = ::GetLastError();
+    std::fprintf(stderr, "CreateProcessW failed with %lu (try %d of 5): %ls\n", error, attempt,
+                 commandLine.c_str());
+  }
+  ::SetLastError(error);
+  return false;
+}
+
 hkb::UniqueHandle StartProgram(const std::wstring& commandLine) {
   hkb::UniqueFile nul(::CreateFileW(L"NUL", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
                                     nullptr, OPEN_EXISTING, 0, nullptr));
@@ -17,20 +35,8 @@ hkb::UniqueHandle StartProgram(const std::wstring& commandLine) {
   si.hStdInput = si.hStdOutput = si.hStdError = nul.get();
   ::SetHandleInformation(nul.get(), HANDLE_FLAG_INHERIT, HANDLE_FLAG_INHERIT);
   PROCESS_INFORMATION pi = {};
-  // Only the NUL handle is inheritable. On a machine under heavy load Wine
-  // now and then fails to start a process; a few more tries, then the error
-  // is named.
-  DWORD error = 0;
-  for (int attempt = 0; attempt < 5; ++attempt) {
-    if (attempt > 0) ::Sleep(500);
-    std::wstring cmd = commandLine;
-    if (::CreateProcessW(nullptr, cmd.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr, nullptr, &si,
-                         &pi))
-      break;
-    error = ::GetLastError();
-    std::fprintf(stderr, "StartProgram: CreateProcess failed with %lu (try %d)\n", error, attempt + 1);
-  }
-  if (!pi.hProcess) return {};
+  // Only the NUL handle is inheritable.
+  if (!CreateProcessPatiently(nullptr, commandLine, TRUE, CREATE_NO_WINDOW, nullptr, si, pi)) return {};
   hkb::UniqueHandle thread(pi.hThread);
   return hkb::UniqueHandle(pi.hProcess);
 }

@@ -29,6 +29,7 @@
 #include "demo_keyboard.h"
 #include "hkbtest/harness.h"
 #include "hkbtest/standin_scope.h"
+#include "hkbtest/process.h"
 #include "ps2_support.h"
 #include "server_support.h"
 
@@ -432,9 +433,7 @@ class OutsideWorld {
     STARTUPINFOW si = {};
     si.cb = sizeof si;
     PROCESS_INFORMATION pi = {};
-    if (!::CreateProcessW(program.c_str(), command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si,
-                          &pi))
-      return false;
+    if (!hkbtest::CreateProcessPatiently(program.c_str(), command, FALSE, 0, nullptr, si, pi)) return false;
     ::CloseHandle(pi.hThread);
     m_service.reset(pi.hProcess);
     return true;

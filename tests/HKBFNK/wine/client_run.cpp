@@ -2,6 +2,7 @@
 
 #include "hkbtest/harness.h"
 #include "hkbtest/lines.h"
+#include "hkbtest/process.h"
 
 namespace fnktest {
 
@@ -87,8 +88,8 @@ Trace RunClient(const ClientSetup& setup, const std::vector<std::wstring>& comma
     STARTUPINFOW si = {};
     si.cb = sizeof si;
     PROCESS_INFORMATION pi = {};
-    if (::CreateProcessW(nullptr, cmdline.data(), nullptr, nullptr, FALSE, DETACHED_PROCESS, nullptr,
-                         StandinFolder().c_str(), &si, &pi)) {
+    if (hkbtest::CreateProcessPatiently(nullptr, cmdline, FALSE, DETACHED_PROCESS, StandinFolder().c_str(),
+                                        si, pi)) {
       run.finished = ::WaitForSingleObject(pi.hProcess, 60000) == WAIT_OBJECT_0;
       if (!run.finished) ::TerminateProcess(pi.hProcess, 99);
       ::GetExitCodeProcess(pi.hProcess, &run.exitCode);

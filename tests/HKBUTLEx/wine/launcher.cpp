@@ -2,6 +2,7 @@
 
 #include <cwchar>
 #include <utility>
+#include "hkbtest/process.h"
 
 namespace launchertest {
 
@@ -33,8 +34,7 @@ void Launcher::Start(std::wstring commandLine) {
   si.cb = sizeof si;
   PROCESS_INFORMATION pi = {};
   const std::wstring program = LauncherPath();
-  if (!::CreateProcessW(program.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                        &si, &pi)) {
+  if (!hkbtest::CreateProcessPatiently(program.c_str(), commandLine, FALSE, 0, nullptr, si, pi)) {
     m_error = ::GetLastError();
     return;
   }

@@ -1,4 +1,5 @@
 #include "pm_support.h"
+#include "hkbtest/process.h"
 
 namespace hkbhtest {
 
@@ -110,8 +111,8 @@ HostProcess::HostProcess(const std::wstring& exe, const ScopedFolder& folder, co
   STARTUPINFOW si = {};
   si.cb = sizeof si;
   PROCESS_INFORMATION pi = {};
-  if (!::CreateProcessW(exe.c_str(), command.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                        cwd.empty() ? nullptr : cwd.c_str(), &si, &pi))
+  if (!hkbtest::CreateProcessPatiently(exe.c_str(), command, FALSE, 0, cwd.empty() ? nullptr : cwd.c_str(),
+                                       si, pi))
     return;
   ::CloseHandle(pi.hThread);
   m_process.reset(pi.hProcess);

@@ -6,6 +6,7 @@
 #include <sstream>
 
 #include "hkbtest/harness.h"
+#include "hkbtest/process.h"
 
 namespace hkbhtest {
 
@@ -145,8 +146,7 @@ SearchPane::SearchPane(const std::string& scenario) : m_scope(kPaneName, scenari
   STARTUPINFOW si = {};
   si.cb = sizeof si;
   PROCESS_INFORMATION pi = {};
-  if (!::CreateProcessW(exe.c_str(), command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi))
-    return;
+  if (!hkbtest::CreateProcessPatiently(exe.c_str(), command, FALSE, 0, nullptr, si, pi)) return;
   ::CloseHandle(pi.hThread);
   m_process.reset(pi.hProcess);
   m_thread = pi.dwThreadId;

@@ -7,6 +7,7 @@
 
 #include "hkb/unique.h"
 #include "hkbtest/harness.h"
+#include "hkbtest/process.h"
 
 namespace hkbhtest {
 
@@ -113,8 +114,7 @@ DWORD RunProgram(const std::wstring& exe, const std::wstring& arguments, DWORD t
   STARTUPINFOW si = {};
   si.cb = sizeof si;
   PROCESS_INFORMATION pi = {};
-  if (!::CreateProcessW(exe.c_str(), command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi))
-    return ~0u;
+  if (!hkbtest::CreateProcessPatiently(exe.c_str(), command, FALSE, 0, nullptr, si, pi)) return ~0u;
   hkb::UniqueHandle process(pi.hProcess);
   hkb::UniqueHandle thread(pi.hThread);
   if (::WaitForSingleObject(process.get(), timeout_ms) != WAIT_OBJECT_0) {

@@ -6,6 +6,7 @@
 #include <algorithm>
 
 #include "hkbtest/harness.h"
+#include "hkbtest/process.h"
 
 namespace keydbtest {
 
@@ -16,9 +17,7 @@ bool Runs32BitPrograms() {
   STARTUPINFOW si = {};
   si.cb = sizeof si;
   PROCESS_INFORMATION pi = {};
-  if (!::CreateProcessW(nullptr, cmd.data(), nullptr, nullptr, FALSE, DETACHED_PROCESS, nullptr, nullptr, &si,
-                        &pi))
-    return false;
+  if (!hkbtest::CreateProcessPatiently(nullptr, cmd, FALSE, DETACHED_PROCESS, nullptr, si, pi)) return false;
   hkb::UniqueHandle process(pi.hProcess), thread(pi.hThread);
   DWORD code = 0;
   return ::WaitForSingleObject(process.get(), 60000) == WAIT_OBJECT_0 &&
@@ -115,9 +114,7 @@ hkb::UniqueHandle InstalledServer::Start(const std::wstring& args) const {
   STARTUPINFOW si = {};
   si.cb = sizeof si;
   PROCESS_INFORMATION pi = {};
-  if (!::CreateProcessW(nullptr, cmd.data(), nullptr, nullptr, FALSE, DETACHED_PROCESS, nullptr, nullptr, &si,
-                        &pi))
-    return {};
+  if (!hkbtest::CreateProcessPatiently(nullptr, cmd, FALSE, DETACHED_PROCESS, nullptr, si, pi)) return {};
   ::CloseHandle(pi.hThread);
   return hkb::UniqueHandle(pi.hProcess);
 }
