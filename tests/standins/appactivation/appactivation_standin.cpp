@@ -20,13 +20,13 @@
 #include <new>
 #include <string>
 
+#include "hkbstandin/class_factory.h"
 #include "hkbstandin/records.h"
 
 namespace {
 
 constexpr wchar_t kName[] = L"appactivation";
 std::atomic<long> s_objects{0};
-std::atomic<long> s_locks{0};
 
 hkbstandin::Field Text(LPCWSTR s) { return s ? hkbstandin::Field(std::wstring(s)) : std::nullopt; }
 
@@ -124,40 +124,7 @@ class ActivationManager final : public IApplicationActivationManager {
   std::atomic<long> m_refs{1};
 };
 
-class Factory final : public IClassFactory {
- public:
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
-    if (!out) return E_POINTER;
-    if (iid == IID_IUnknown || iid == IID_IClassFactory) {
-      *out = static_cast<IClassFactory*>(this);
-      AddRef();
-      return S_OK;
-    }
-    *out = nullptr;
-    return E_NOINTERFACE;
-  }
-  ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
-  ULONG STDMETHODCALLTYPE Release() override { return 1; }
-  HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown* outer, REFIID iid, void** out) override {
-    if (!out) return E_POINTER;
-    *out = nullptr;
-    if (outer) return CLASS_E_NOAGGREGATION;
-    auto* object = new (std::nothrow) ActivationManager;
-    if (!object) return E_OUTOFMEMORY;
-    const HRESULT hr = object->QueryInterface(iid, out);
-    object->Release();
-    return hr;
-  }
-  HRESULT STDMETHODCALLTYPE LockServer(BOOL lock) override {
-    if (lock)
-      ++s_locks;
-    else
-      --s_locks;
-    return S_OK;
-  }
-};
-
-Factory s_factory;
+hkbstandin::ClassFactory<ActivationManager> s_factory;
 
 }  // namespace
 
@@ -169,5 +136,5 @@ extern "C" HRESULT STDAPICALLTYPE DllGetClassObject(REFCLSID clsid, REFIID iid, 
 }
 
 extern "C" HRESULT STDAPICALLTYPE DllCanUnloadNow() {
-  return s_objects == 0 && s_locks == 0 ? S_OK : S_FALSE;
+  return s_objects == 0 && !s_factory.Locked() ? S_OK : S_FALSE;
 }

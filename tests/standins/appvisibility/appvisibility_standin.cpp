@@ -21,6 +21,7 @@
 #include <new>
 #include <string>
 
+#include "hkbstandin/class_factory.h"
 #include "hkbstandin/records.h"
 
 namespace {
@@ -30,7 +31,6 @@ constexpr CLSID kClass = {0x7e5fe3d9, 0x985f, 0x4908, {0x91, 0xf9, 0xee, 0x19, 0
 constexpr IID kInterface = {0x2246ea2d, 0xcaea, 0x4444, {0xa3, 0xc4, 0x6d, 0xe8, 0x27, 0xe4, 0x43, 0x13}};
 
 std::atomic<long> s_objects{0};
-std::atomic<long> s_locks{0};
 
 // How often `method` was recorded since the last "scenario" record.
 size_t CallsBefore(const wchar_t* method) {
@@ -119,40 +119,7 @@ class AppVisibility final : public IAppVisibility {
   std::atomic<long> m_refs{1};
 };
 
-class Factory final : public IClassFactory {
- public:
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
-    if (!out) return E_POINTER;
-    if (iid == IID_IUnknown || iid == IID_IClassFactory) {
-      *out = static_cast<IClassFactory*>(this);
-      AddRef();
-      return S_OK;
-    }
-    *out = nullptr;
-    return E_NOINTERFACE;
-  }
-  ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
-  ULONG STDMETHODCALLTYPE Release() override { return 1; }
-  HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown* outer, REFIID iid, void** out) override {
-    if (!out) return E_POINTER;
-    *out = nullptr;
-    if (outer) return CLASS_E_NOAGGREGATION;
-    auto* object = new (std::nothrow) AppVisibility;
-    if (!object) return E_OUTOFMEMORY;
-    const HRESULT hr = object->QueryInterface(iid, out);
-    object->Release();
-    return hr;
-  }
-  HRESULT STDMETHODCALLTYPE LockServer(BOOL lock) override {
-    if (lock)
-      ++s_locks;
-    else
-      --s_locks;
-    return S_OK;
-  }
-};
-
-Factory s_factory;
+hkbstandin::ClassFactory<AppVisibility> s_factory;
 
 }  // namespace
 
@@ -164,5 +131,5 @@ extern "C" HRESULT STDAPICALLTYPE DllGetClassObject(REFCLSID clsid, REFIID iid, 
 }
 
 extern "C" HRESULT STDAPICALLTYPE DllCanUnloadNow() {
-  return s_objects == 0 && s_locks == 0 ? S_OK : S_FALSE;
+  return s_objects == 0 && !s_factory.Locked() ? S_OK : S_FALSE;
 }
