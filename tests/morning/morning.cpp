@@ -548,6 +548,23 @@ void Brightness(OutsideWorld& world, bool up, int presses, size_t sets_before, i
   if (!up) ExpectDisplayGone(step, log);
 }
 
+// The launcher's activation `index` opens the settings app at `page`, the
+// app shows it, the launcher ends; then the screen is taken.
+void ExpectSettingsPage(Step& step, OutsideWorld& world, size_t index,
+                        const std::optional<std::wstring>& page, const char* activated, const char* shown,
+                        const wchar_t* screenshot) {
+  auto a = step.Expect(activated, Activation(world.activation(), index, page));
+  if (Unexpected(a)) step.Fail("wrong activation");
+  auto s = step.Expect(shown, SettingsPage(world.settingsApp(), index, page));
+  if (Unexpected(s)) step.Fail("wrong page");
+  step.Expect("the launcher ends",
+              world.log().Find("launcher-ended", step.start(), nullptr, [](const ServiceEvent& e) {
+                return "exit code " + e.get("code") + ", ran " + e.get("ran") + " ms";
+              }));
+  hkbtest::PumpFor(300ms);  // the window's repaint reaches the screen
+  step.Screenshot(screenshot);
+}
+
 void PowerButton(OutsideWorld& world) {
   Step step("Power button (button code 117): the settings app opens at its power page");
   const size_t queries = world.packages().Lines().size();
@@ -577,17 +594,9 @@ void PowerButton(OutsideWorld& world) {
                          return std::nullopt;
                        });
   if (Unexpected(q)) step.Fail("the package manager was asked for another family");
-  auto a = step.Expect("HKBUTLEx activates the settings app through the activation manager",
-                       Activation(world.activation(), index, page));
-  if (Unexpected(a)) step.Fail("wrong activation");
-  auto s = step.Expect("the settings app shows the page", SettingsPage(world.settingsApp(), index, page));
-  if (Unexpected(s)) step.Fail("wrong page");
-  step.Expect("the launcher ends",
-              log.Find("launcher-ended", step.start(), nullptr, [](const ServiceEvent& e) {
-                return "exit code " + e.get("code") + ", ran " + e.get("ran") + " ms";
-              }));
-  hkbtest::PumpFor(300ms);  // the window's repaint reaches the screen
-  step.Screenshot(L"03-power-page");
+  ExpectSettingsPage(step, world, index, page,
+                     "HKBUTLEx activates the settings app through the activation manager",
+                     "the settings app shows the page", L"03-power-page");
 }
 
 void PlusMinusShort(OutsideWorld& world) {
@@ -623,17 +632,9 @@ void PlusMinusShort(OutsideWorld& world) {
       ::SendMessageTimeoutW(::GetDlgItem(prompt, IDOK), BM_CLICK, 0, 0, SMTO_NORMAL, 30000, &result) != 0,
       "yes clicked");
   const std::optional<std::wstring> page = std::wstring(L"?section=OthersSection*NULL&=");
-  auto a = step.Expect("HKBUTLEx activates the settings app at the page of the buttons",
-                       Activation(world.activation(), index, page));
-  if (Unexpected(a)) step.Fail("wrong activation");
-  auto s = step.Expect("the settings app shows the page", SettingsPage(world.settingsApp(), index, page));
-  if (Unexpected(s)) step.Fail("wrong page");
-  step.Expect("the launcher ends",
-              log.Find("launcher-ended", step.start(), nullptr, [](const ServiceEvent& e) {
-                return "exit code " + e.get("code") + ", ran " + e.get("ran") + " ms";
-              }));
-  hkbtest::PumpFor(300ms);
-  step.Screenshot(L"05-buttons-page");
+  ExpectSettingsPage(step, world, index, page,
+                     "HKBUTLEx activates the settings app at the page of the buttons",
+                     "the settings app shows the page", L"05-buttons-page");
 }
 
 void PlusMinusLong(OutsideWorld& world) {
@@ -655,18 +656,9 @@ void PlusMinusLong(OutsideWorld& world) {
                   "launch", step.start(), [](const ServiceEvent& e) { return e.get("switch") == "/HUB"; },
                   [](const ServiceEvent& e) { return "HKBUTLEx.exe /HUB, process " + e.get("pid"); }));
   const size_t index = world.activation().Activations().size();
-  auto a = step.Expect("HKBUTLEx activates the settings app without arguments",
-                       Activation(world.activation(), index, std::nullopt));
-  if (Unexpected(a)) step.Fail("wrong activation");
-  auto s = step.Expect("the settings app shows its home page",
-                       SettingsPage(world.settingsApp(), index, std::nullopt));
-  if (Unexpected(s)) step.Fail("wrong page");
-  step.Expect("the launcher ends",
-              log.Find("launcher-ended", step.start(), nullptr, [](const ServiceEvent& e) {
-                return "exit code " + e.get("code") + ", ran " + e.get("ran") + " ms";
-              }));
-  hkbtest::PumpFor(300ms);
-  step.Screenshot(L"06-home-page");
+  ExpectSettingsPage(step, world, index, std::nullopt,
+                     "HKBUTLEx activates the settings app without arguments",
+                     "the settings app shows its home page", L"06-home-page");
 }
 
 void Airplane(OutsideWorld& world) {
