@@ -81,6 +81,20 @@ function(hkb_version_resource target)
   target_sources(${target} PRIVATE "${out}")
 endfunction()
 
+# A shipped binary goes out without its debug information, as Windows software
+# ships; the debug information stays beside the build in
+# build/<tree>/symbols/<file>.debug, and the binary names that file (a GNU
+# debug link), so that gdb reads a crash address from a user's machine.
+function(hkb_split_debug_info name)
+  set(symbols "${CMAKE_BINARY_DIR}/symbols")
+  set(debug "${symbols}/$<TARGET_FILE_NAME:${name}>.debug")
+  add_custom_command(TARGET ${name} POST_BUILD
+    COMMAND ${CMAKE_COMMAND} -E make_directory "${symbols}"
+    COMMAND ${CMAKE_OBJCOPY} --only-keep-debug "$<TARGET_FILE:${name}>" "${debug}"
+    COMMAND ${CMAKE_OBJCOPY} --strip-debug --strip-unneeded "--add-gnu-debuglink=${debug}" "$<TARGET_FILE:${name}>"
+    VERBATIM)
+endfunction()
+
 # A deliverable DLL: undecorated exports from its .def, placed in the product folder.
 #   hkb_add_dll(NAME DEF file.def DESCRIPTION "..." SOURCES ... [LIBS ...] [DIR folder])
 function(hkb_add_dll name)
@@ -95,6 +109,7 @@ function(hkb_add_dll name)
   target_link_options(${name} PRIVATE -Wl,--enable-stdcall-fixup)
   target_link_libraries(${name} PRIVATE hkb_common ${D_LIBS})
   hkb_version_resource(${name} DESCRIPTION "${D_DESCRIPTION}")
+  hkb_split_debug_info(${name})
 endfunction()
 
 # A deliverable program placed in the product folder.
@@ -113,6 +128,7 @@ function(hkb_add_program name)
   hkb_windows_binary(${name})
   target_link_libraries(${name} PRIVATE hkb_common ${P_LIBS})
   hkb_version_resource(${name} DESCRIPTION "${P_DESCRIPTION}")
+  hkb_split_debug_info(${name})
 endfunction()
 
 # Stand-ins for outside components: test code, built next to the tests in

@@ -8,16 +8,18 @@ set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 template=$(realpath -m "$1")
 dest=$(realpath -m "$2")
+. "$root/scripts/wineenv.sh"
+wine=$(wine_bin "$(dirname "$template")")
 mkdir -p "$(dirname "$template")" "$(dirname "$dest")"
 exec 9>"$template.lock"
 flock 9
-if [ ! -f "$template/.hkb-prefix-v1" ]; then
+if [ ! -f "$template/.hkb-prefix-v2" ]; then
   rm -rf "$template"
   "$root/scripts/prefix.sh" "$template"
 fi
 if [ -d "$dest" ]; then
-  WINEPREFIX=$dest /usr/lib/wine/wineserver64 -k >/dev/null 2>&1 || true
-  WINEPREFIX=$dest timeout 20 /usr/lib/wine/wineserver64 -w >/dev/null 2>&1 || true
+  WINEPREFIX=$dest "$wine/wineserver64" -k >/dev/null 2>&1 || true
+  WINEPREFIX=$dest timeout 20 "$wine/wineserver64" -w >/dev/null 2>&1 || true
   rm -rf "$dest"
 fi
 cp -a "$template" "$dest"

@@ -14,8 +14,9 @@ dist=$2
 out=$build/run
 prefix=$out/prefix
 transcript=$out/transcript.txt
-wine64=/usr/lib/wine/wine64
-wineserver=/usr/lib/wine/wineserver64
+. "$root/scripts/wineenv.sh"
+wine64=$(wine_bin "$build")/wine64
+wineserver=$(wine_bin "$build")/wineserver64
 t0=$(date +%s%N)
 
 elapsed() {

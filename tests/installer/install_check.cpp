@@ -1,7 +1,8 @@
-// The product as a 64-bit program sees it after "msiexec /i ZEVHKB.msi"
-// (suite Installed) and after "msiexec /x" (suite Removed), in a prefix of its
-// own; msi_test.sh runs the two suites. HKB_DIST names the build's output,
-// HKB_VERSION the version the package carries.
+// The product as a 64-bit program sees it after "msiexec /i ZEVHKB.msi", after
+// an upgrade in place and after a repair (suite Installed), and after
+// "msiexec /x" (suite Removed), in a prefix of its own; the user's own data
+// across the upgrade (suite UserData). msi_test.sh runs the suites. HKB_DIST
+// names the build's output, HKB_VERSION the version the package carries.
 #include <windows.h>
 #include <msi.h>
 #include <shlobj.h>
@@ -195,26 +196,10 @@ TEST(Installed, ProductKnownWithItsVersionAndUninstallEntry) {
 }
 
 // A 64-bit client creates the class through the installed registration and
-// calls it. Where 32-bit programs cannot run, the installed LocalServer32
-// points for this test at the 64-bit build of the same sources (said in the
-// output); everything else is as installed.
+// calls the installed 32-bit server.
 TEST(Installed, ClassCreatedByA64BitClient) {
   const keydbtest::ServerBuild& server = keydbtest::Server();
-  std::wstring folder = Folder32() + L"\\";
-  std::optional<hkbtest::ScopedFileCopy> program;
-  std::optional<hkbtest::ScopedRegValue> redirect;
-  if (!server.is32) {
-    std::printf(
-        "NOTE: this machine runs no 32-bit programs; the installed class registration's LocalServer32\n"
-        "      points, for this test only, at the 64-bit build of the same sources.\n");
-    folder = SpecialFolder(CSIDL_COMMON_APPDATA) + L"\\HkbInstallCheck\\";
-    program.emplace(server.program, folder + L"KeyDbWrapper.exe");
-    ASSERT_TRUE(program->ok());
-    redirect.emplace(HKEY_CLASSES_ROOT, std::wstring(L"CLSID\\") + keydbtest::kClsid + L"\\LocalServer32",
-                     nullptr, std::optional<std::wstring>(L"\"" + folder + L"KeyDbWrapper.exe\""),
-                     KEY_WOW64_32KEY);
-    ASSERT_TRUE(redirect->ok());
-  }
+  const std::wstring folder = Folder32() + L"\\";
   hkbtest::ScopedFileCopy library(server.standins + L"KeyDb.dll", folder + L"KeyDb.dll");
   ASSERT_TRUE(library.ok());
   const std::wstring scenario = folder + L"KeyDb.scenario", trace = folder + L"KeyDb.trace";
@@ -247,6 +232,51 @@ TEST(Installed, ClassCreatedByA64BitClient) {
   }
   // The server ends by itself once its object is gone; its files can go then.
   EXPECT_TRUE(keydbtest::WaitForExit(pid, 60000).has_value());
+}
+
+// --------------------------------------------------------------- user data
+
+// What the system writes for its user, not the installer: the launcher's
+// prompt switch and HkbHelper's app catalogue. The installer never owns them;
+// an upgrade in place must keep them as they are.
+constexpr wchar_t kPromptKey[] = L"Software\\ZEV\\ZEVHKB\\ButtonKeys\\Settings";
+constexpr DWORD kPromptSetting = 0;
+const std::string kCatalogue =
+    "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n<AppNameList>\r\n"
+    "<App Name=\"Calculator\" Path=\"C:\\Windows\\system32\\calc.exe\"/>\r\n</AppNameList>\r\n";
+std::wstring CatalogueFolder() { return Env(L"LOCALAPPDATA") + L"\\ZEV\\HkbHelper\\ButtonService"; }
+std::wstring CatalogueFile() { return CatalogueFolder() + L"\\AppNameList.xml"; }
+
+TEST(UserData, Write) {
+  hkb::UniqueKey key;
+  ASSERT_EQ(::RegCreateKeyExW(HKEY_CURRENT_USER, kPromptKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr, key.put(),
+                              nullptr),
+            ERROR_SUCCESS);
+  ASSERT_EQ(::RegSetValueExW(key.get(), L"ShowKorunePrompt", 0, REG_DWORD,
+                             reinterpret_cast<const BYTE*>(&kPromptSetting), sizeof kPromptSetting),
+            ERROR_SUCCESS);
+  ASSERT_EQ(::SHCreateDirectoryExW(nullptr, CatalogueFolder().c_str(), nullptr), ERROR_SUCCESS);
+  ASSERT_TRUE(hkbtest::WriteFileBytes(CatalogueFile(), kCatalogue));
+}
+
+TEST(UserData, Kept) {
+  const auto prompt = hkbtest::ReadRegValue(HKEY_CURRENT_USER, kPromptKey, L"ShowKorunePrompt");
+  ASSERT_TRUE(prompt) << "the prompt setting is gone";
+  EXPECT_EQ(prompt->type, static_cast<DWORD>(REG_DWORD));
+  ASSERT_EQ(prompt->bytes.size(), sizeof(DWORD));
+  EXPECT_EQ(*reinterpret_cast<const DWORD*>(prompt->bytes.data()), kPromptSetting);
+  EXPECT_EQ(hkbtest::ReadFileBytes(CatalogueFile()), kCatalogue)
+      << "the catalogue is not as the user left it";
+}
+
+// The test's own clean-up, so that the prefix can be compared with its state
+// before the installation.
+TEST(UserData, Remove) {
+  EXPECT_EQ(::RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\ZEV"), ERROR_SUCCESS);
+  EXPECT_TRUE(::DeleteFileW(CatalogueFile().c_str()));
+  for (const std::wstring& folder :
+       {CatalogueFolder(), Env(L"LOCALAPPDATA") + L"\\ZEV\\HkbHelper", Env(L"LOCALAPPDATA") + L"\\ZEV"})
+    EXPECT_TRUE(::RemoveDirectoryW(folder.c_str())) << hkbtest::Narrow(folder);
 }
 
 // ----------------------------------------------------------------- removed

@@ -7,8 +7,13 @@
 #    registry once a first session has ended.
 # 3. msiexec /i, then install_check.exe's suite Installed: every file as built,
 #    the registry entries, the product, a 64-bit client creating the class.
-# 4. msiexec /x, then the suite Removed: nothing of it left.
-# 5. A second snapshot: nothing that was there before is gone, nothing of the
+#    The user's data (prompt setting, app catalogue) written.
+# 4. The same package with a later version installed over it (an upgrade in
+#    place): suite Installed again, one product of the later version, the
+#    user's data kept. Two program files deleted and repaired (reinstall of
+#    missing files): suite Installed again.
+# 5. msiexec /x, then the suite Removed: nothing of it left.
+# 6. A second snapshot: nothing that was there before is gone, nothing of the
 #    product is left.
 # Needs DISPLAY. The prefix stays in BUILD/installer-test for inspection.
 set -uo pipefail
@@ -33,8 +38,9 @@ winpath() {
   printf 'Z:%s' "$p"
 }
 export WINEPREFIX=$prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" WINEARCH=win64
-wine64=/usr/lib/wine/wine64
-wineserver=/usr/lib/wine/wineserver64
+. "$root/scripts/wineenv.sh"
+wine64=$(wine_bin "$build")/wine64
+wineserver=$(wine_bin "$build")/wineserver64
 # A phase ends with its Wine session, so that the registry is on disk.
 end_session() {
   timeout 60 "$wineserver" -w || {
@@ -74,32 +80,69 @@ end_session
 "${snapshot[@]}" snapshot "$prefix" "$work/before.txt" || fail "snapshot before"
 say "fresh prefix ready in $(($(date +%s) - start)) s"
 
-# 3. Install and check.
+# 3. Install and check; then the user's own data, as the system writes it.
+msiexec_run() { # msiexec_run LOG ARGS...
+  local log=$1
+  shift
+  "$wine64" msiexec "$@" /qn /l*v "$(winpath "$work/$log")" </dev/null >/dev/null 2>&1
+}
+check() { # check VERSION SUITE...: install_check.exe with the suites given
+  local v=$1 filter
+  shift
+  filter=$(IFS=:; echo "$*")
+  HKB_VERSION=$v "$root/scripts/winrun" 64 --tree="$tree" --dist="$dist" "$check" --gtest_filter="$filter" </dev/null
+}
 t=$(date +%s)
-"$wine64" msiexec /i "$(winpath "$msi")" /qn /l*v "$(winpath "$work/install.log")" </dev/null >/dev/null 2>&1
+msiexec_run install.log /i "$(winpath "$msi")"
 rc=$?
 say "msiexec /i: exit code $rc, $(($(date +%s) - t)) s"
 [ "$rc" = 0 ] || fail "msiexec /i (see $work/install.log)"
-HKB_VERSION=$version "$root/scripts/winrun" 64 --tree="$tree" --dist="$dist" "$check" --gtest_filter='Installed.*' \
-  </dev/null || fail "the installed product (suite Installed)"
+check "$version" 'Installed.*' || fail "the installed product (suite Installed)"
+check "$version" 'UserData.Write' || fail "writing the user's data"
 end_session
 
-# 4. Uninstall and check.
+# 4. A later version of the same package installed over it: an upgrade in
+#    place. Then a repair restores deleted program files.
+later_version=$(awk -F. '{ printf "%d.%d.%d", $1, $2, $3 + 1 }' <<<"$version")
+later=$work/ZEVHKB-$later_version.msi
+"$root/scripts/msi.sh" "$dist" "$later_version" "$later" 2>/dev/null || fail "building the later package"
+later_product=$(msiinfo export "$later" Property | tr -d '\r' | awk -F'\t' '$1 == "ProductCode" { print $2 }')
 t=$(date +%s)
-"$wine64" msiexec /x "$(winpath "$msi")" /qn /l*v "$(winpath "$work/uninstall.log")" </dev/null >/dev/null 2>&1
+msiexec_run upgrade.log /i "$(winpath "$later")"
+rc=$?
+say "msiexec /i of version $later_version over $version: exit code $rc, $(($(date +%s) - t)) s"
+[ "$rc" = 0 ] || fail "the upgrade (see $work/upgrade.log)"
+check "$later_version" 'Installed.*:UserData.Kept' || fail "after the upgrade (suites Installed, UserData.Kept)"
+end_session
+deleted=("Program Files/ZEVHKB/HKBFNK.dll" "Program Files (x86)/ZEVHKB/KeyDbWrapper.exe")
+for f in "${deleted[@]}"; do rm -f "$prefix/drive_c/$f"; done
+# The repair as properties ("/fp" spelled out): Wine's msiexec does not
+# implement "/f" with a product code (it reports success and repairs nothing)
+# and takes a package path given to "/f" for a product code.
+t=$(date +%s)
+msiexec_run repair.log /i "$(winpath "$later")" REINSTALL=ALL REINSTALLMODE=p
+rc=$?
+say "msiexec /i REINSTALL=ALL REINSTALLMODE=p (repair) with ${deleted[*]} deleted: exit code $rc, $(($(date +%s) - t)) s"
+[ "$rc" = 0 ] || fail "the repair (see $work/repair.log)"
+check "$later_version" 'Installed.*:UserData.Kept' || fail "after the repair (suites Installed, UserData.Kept)"
+end_session
+
+# 5. Uninstall and check; the test removes the user's data it wrote.
+t=$(date +%s)
+msiexec_run uninstall.log /x "$(winpath "$later")"
 rc=$?
 say "msiexec /x: exit code $rc, $(($(date +%s) - t)) s"
 [ "$rc" = 0 ] || fail "msiexec /x (see $work/uninstall.log)"
-"$root/scripts/winrun" 64 --tree="$tree" --dist="$dist" "$check" --gtest_filter='Removed.*' </dev/null ||
-  fail "after the uninstallation (suite Removed)"
+check "$later_version" 'Removed.*:UserData.Kept:UserData.Remove' || fail "after the uninstallation (suite Removed)"
 end_session
 
-# 5. Before and after.
+# 6. Before and after.
 "${snapshot[@]}" snapshot "$prefix" "$work/after.txt" || fail "snapshot after"
 "${snapshot[@]}" compare "$work/before.txt" "$work/after.txt" ZEVHKB KeyDbWrapper keyDbObj HKBUTLEx HkbHelper \
-  HKBPS2 HKBFNK ZEVOSD HkbInstallCheck "{259F18F8-B49B-45d2-88D9-E042D98AA4D4}" \
+  HKBPS2 HKBFNK ZEVOSD "{259F18F8-B49B-45d2-88D9-E042D98AA4D4}" \
   "{F003112F-C184-445e-9306-54A912775296}" "{27CFD97F-CD20-4E9E-88C0-5FD71564FC69}" \
-  "{582772D7-CE63-42BF-B36A-314130EF137F}" "{3C1E7B52-9A04-4D8E-B6F3-2A5D0C91E874}" "$product" ||
+  "{582772D7-CE63-42BF-B36A-314130EF137F}" "{3C1E7B52-9A04-4D8E-B6F3-2A5D0C91E874}" "$product" \
+  "$later_product" ||
   fail "the prefix after the uninstallation is not the prefix before the installation"
 
 say "$([ "$status" = 0 ] && echo passed || echo failed) in $(($(date +%s) - start)) s"

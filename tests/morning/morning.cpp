@@ -688,31 +688,11 @@ void Airplane(OutsideWorld& world) {
 }
 
 // A 64-bit client asks the button database through KeyDbWrapper.
-void Database(const std::wstring& work) {
+void Database() {
   Step step("A 64-bit program asks the button database through KeyDbWrapper (COM)");
   const keydbtest::ServerBuild& server = keydbtest::Server();
-  const std::wstring installed = SpecialFolder(CSIDL_PROGRAM_FILESX86) + L"\\ZEVHKB\\KeyDbWrapper.exe";
-  std::wstring folder;
-  std::optional<hkbtest::ScopedFileCopy> program;
-  std::optional<hkbtest::ScopedRegValue> server_override;
-  const std::string marker = server.is32 ? "" : "[64-bit build] ";
-  if (server.is32) {
-    step.Note("the installed 32-bit server is used: " + Narrow(installed));
-    folder = SpecialFolder(CSIDL_PROGRAM_FILESX86) + L"\\ZEVHKB\\";
-  } else {
-    // Said plainly: the installed program cannot run on this machine.
-    step.Note("THIS MACHINE CANNOT RUN 32-BIT PROGRAMS (a 32-bit probe program does not start), so the");
-    step.Note("installed 32-bit " + Narrow(installed) + " cannot start here.");
-    step.Note("For this step only, the installed class registration (LocalServer32) points at the 64-bit");
-    step.Note("build of the same sources; lines marked [64-bit build] come from it.");
-    folder = work + L"keydb64\\";
-    program.emplace(server.program, folder + L"KeyDbWrapper.exe");
-    server_override.emplace(
-        HKEY_CLASSES_ROOT, L"CLSID\\{F003112F-C184-445e-9306-54A912775296}\\LocalServer32", nullptr,
-        std::optional<std::wstring>(L"\"" + folder + L"KeyDbWrapper.exe\""), KEY_WOW64_32KEY);
-    step.Check(program->ok() && server_override->ok(),
-               "[64-bit build] " + Narrow(folder) + "KeyDbWrapper.exe registered for this step");
-  }
+  const std::wstring folder = SpecialFolder(CSIDL_PROGRAM_FILESX86) + L"\\ZEVHKB\\";
+  step.Note("the installed 32-bit server: " + Narrow(folder) + "KeyDbWrapper.exe");
   // The outside database library and what it answers.
   hkbtest::ScopedFileCopy library(server.standins + L"KeyDb.dll", folder + L"KeyDb.dll");
   const std::string answers =
@@ -731,18 +711,16 @@ void Database(const std::wstring& work) {
   hkb::ComPtr<IkeyDbObj> db = keydbtest::CreateObject(&hr);
   char hex[16];
   std::snprintf(hex, sizeof hex, "0x%08lX", static_cast<unsigned long>(hr));
-  step.Check(static_cast<bool>(db), marker + "CoCreateInstance(keyDbObj, CLSCTX_LOCAL_SERVER) = " + hex +
+  step.Check(static_cast<bool>(db), std::string("CoCreateInstance(keyDbObj, CLSCTX_LOCAL_SERVER) = ") + hex +
                                         " after " + Seconds(::GetTickCount64() - t));
   std::vector<std::wstring> shown = {L"64-bit client -> KeyDbWrapper.exe -> KeyDb.dll, button 117:"};
-  if (!server.is32)
-    shown.insert(shown.begin(), L"[64-bit build] of KeyDbWrapper: this machine runs no 32-bit programs");
   if (db) {
     keydbtest::TextBuffer text;
     const auto ask = [&](const char* method, HRESULT got, const std::wstring& answer,
                          const std::wstring& want) {
       std::snprintf(hex, sizeof hex, "0x%08lX", static_cast<unsigned long>(got));
       const bool ok = got == S_OK && answer == want;
-      step.Check(ok, marker + method + "(117) = " + hex + ", \"" + Narrow(answer) + "\"");
+      step.Check(ok, std::string(method) + "(117) = " + hex + ", \"" + Narrow(answer) + "\"");
       shown.push_back(std::wstring(method, method + std::strlen(method)) + L": " + answer);
     };
     hr = db->GetPathByID_LEDWrapper(117, text.units);
@@ -761,15 +739,15 @@ void Database(const std::wstring& work) {
     for (const std::string& l : Lines(folder + L"KeyDb.trace"))
       if (l.rfind("pid=", 0) == 0) pid = l.substr(4, l.find(' ') - 4);
     step.Check(!pid.empty() && std::stoul(pid) != ::GetCurrentProcessId(),
-               marker + "answered by the server process " + pid + ", not by this client");
+               "answered by the server process " + pid + ", not by this client");
     AnswerWindow window(shown);
     hkbtest::PumpFor(300ms);
     step.Screenshot(L"08-button-database");
     db.reset();
     const ULONGLONG released = ::GetTickCount64();
     const auto ended = pid.empty() ? std::nullopt : keydbtest::WaitForExit(std::stoul(pid), 60000);
-    step.Check(ended.has_value(), marker + "the server ends by itself " +
-                                      Seconds(::GetTickCount64() - released) + " after the last release");
+    step.Check(ended.has_value(), "the server ends by itself " + Seconds(::GetTickCount64() - released) +
+                                      " after the last release");
   }
   ::DeleteFileW(scenario.c_str());
   ::DeleteFileW((folder + L"KeyDb.trace").c_str());
@@ -828,7 +806,7 @@ int wmain(int argc, wchar_t** argv) {
   PlusMinusShort(world);
   PlusMinusLong(world);
   Airplane(world);
-  Database(work);
+  Database();
 
   {
     Step step("Evening: everything ends");

@@ -102,6 +102,18 @@ std::string ReadResourceTypes(const Reader& r, Image& img, uint32_t rva) {
   return {};
 }
 
+// Section names longer than eight bytes (GNU ld's ".debug_info" and the like)
+// are stored as "/N": N is an offset into the COFF string table, which follows
+// the symbol table. Left as stored when it cannot be read.
+void ResolveLongName(const Reader& r, uint64_t coff, std::string& name) {
+  if (name.size() < 2 || name[0] != '/' || name.find_first_not_of("0123456789", 1) != std::string::npos)
+    return;
+  uint32_t symbols = 0, count = 0;
+  if (!r.u32(coff + 8, symbols) || !r.u32(coff + 12, count) || symbols == 0) return;
+  const uint64_t at = symbols + 18ull * count + std::stoul(name.substr(1));
+  if (std::string full; r.cstr(at, full, 256) && !full.empty()) name = std::move(full);
+}
+
 }  // namespace
 
 std::string Parse(std::string_view data, Image& img) {
@@ -133,6 +145,7 @@ std::string Parse(std::string_view data, Image& img) {
     Section x;
     x.name.assign(data.substr(s, 8));
     x.name.resize(std::strlen(x.name.c_str()));
+    ResolveLongName(r, coff, x.name);
     r.u32(s + 8, x.virtualSize);
     r.u32(s + 12, x.virtualAddress);
     r.u32(s + 16, x.rawSize);

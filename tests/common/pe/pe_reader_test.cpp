@@ -88,6 +88,30 @@ TEST(PeReader, ReadsMachineSectionsExportsAndImports) {
   EXPECT_EQ(img.resourceTypes, (std::vector<uint32_t>{16, 24}));
 }
 
+// A long section name is a "/N" reference into the string table after the
+// symbol table; one that points nowhere stays as stored.
+TEST(PeReader, LongSectionNamesComeFromTheStringTable) {
+  const struct {
+    const char* stored;
+    uint32_t symbols;
+    const char* want;
+  } cases[] = {{"/4\0\0\0\0\0\0", 0x500, ".debug_info"},  // 2 symbols of 18 bytes, then the table
+               {"/4\0\0\0\0\0\0", 0, "/4"},               // no symbol table
+               {"/9999\0\0\0", 0x500, "/9999"},           // beyond the file
+               {"/4x\0\0\0\0\0", 0x500, "/4x"}};          // not a number
+  for (const auto& c : cases) {
+    Builder b;
+    std::memcpy(&b.bytes[Builder::kSec], c.stored, 8);
+    b.put32(Builder::kCoff + 8, c.symbols);
+    b.put32(Builder::kCoff + 12, 2);
+    b.puts(0x500 + 36 + 4, ".debug_info");
+    pe::Image img;
+    ASSERT_EQ(pe::Parse(b.bytes, img), "") << c.stored;
+    ASSERT_EQ(img.sections.size(), 1u);
+    EXPECT_EQ(img.sections[0].name, c.want) << c.stored;
+  }
+}
+
 TEST(PeReader, RejectsDamagedHeadersAndTables) {
   struct Case {
     const char* what;

@@ -1,7 +1,8 @@
 // pecheck --file F --machine x64|x86 [--export NAME[@ORDINAL]]... [--shared-section NAME]
 // Checks a shipped binary: its machine, that it exports exactly the names given
 // (undecorated, at the ordinals given), that it imports only system DLLs and
-// that it carries a version resource.
+// that it carries a version resource and no debug information (that stays
+// beside the build; a debug link may name it).
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
@@ -103,6 +104,10 @@ int main(int argc, char** argv) {
     fail("no version resource");
   else
     std::printf("version resource present\n");
+
+  for (const pe::Section& s : img.sections)
+    if (s.name.rfind(".debug", 0) == 0 || s.name.rfind(".zdebug", 0) == 0)
+      fail("carries debug information (section " + s.name + ")");
 
   if (!shared.empty()) {
     const uint32_t wantFlags = pe::kScnInitializedData | pe::kScnRead | pe::kScnWrite | pe::kScnShared;

@@ -48,7 +48,7 @@ int main(int argc, char** argv) {
     std::printf("could not install and register the server\n");
     return 1;
   }
-  std::printf("%s\n", keydbtest::Server().is32 ? "32-bit server" : "64-bit test build of the server");
+  std::printf("the shipped 32-bit server, called from this 64-bit process\n");
   hkb::ComPtr<IkeyDbObj> obj = keydbtest::CreateObject();
   if (!obj) return 1;
   keydbtest::TextBuffer buf;
@@ -65,8 +65,6 @@ int main(int argc, char** argv) {
                {"GetPathByID_LEDWrapper, KeyDb.dll answers", Library::kFixed, method, {}},
                {"GetPathByID_LEDWrapper, KeyDb.dll without exports", Library::kNoExports, method, {}},
                {"GetPathByID_LEDWrapper, no KeyDb.dll", Library::kNone, method, {}}};
-  const std::wstring fixed = keydbtest::Server().standins + L"KeyDbFixed.dll";
-  std::vector<double> in_process;
   for (Case& c : cases) {  // warm-up
     server.PutLibrary(c.library);
     MicrosPerCall(c.call, 20);
@@ -76,14 +74,6 @@ int main(int argc, char** argv) {
       server.PutLibrary(c.library);
       c.us.push_back(MicrosPerCall(c.call, calls));
     }
-    if (!keydbtest::Server().is32) {
-      in_process.push_back(MicrosPerCall(
-          [&] {
-            hkb::UniqueModule lib(::LoadLibraryW(fixed.c_str()));
-            ::GetProcAddress(lib.get(), "GetPathByID_LED");
-          },
-          calls));
-    }
   }
   for (Case& c : cases)
     std::printf("%-50s %9.1f us per call (median of %d rounds)\n", c.name, Median(c.us), kRounds);
@@ -92,12 +82,5 @@ int main(int argc, char** argv) {
   std::printf("ratio method / trivial call: %.2f\n", full / base);
   std::printf("finding, loading, calling and freeing KeyDb.dll: %.1f us (%.0f%% of the method's time)\n",
               load, 100.0 * load / full);
-  if (!in_process.empty()) {
-    const double own = Median(in_process);
-    std::printf(
-        "LoadLibraryW + GetProcAddress + FreeLibrary in this process: %.1f us (%.0f%% of the method's "
-        "time)\n",
-        own, 100.0 * own / full);
-  }
   return 0;
 }

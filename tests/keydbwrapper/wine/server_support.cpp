@@ -12,18 +12,6 @@ namespace keydbtest {
 
 namespace {
 
-bool Runs32BitPrograms() {
-  std::wstring cmd = L"\"" + hkbtest::Standin32File(L"keydb\\probe32.exe") + L"\"";
-  STARTUPINFOW si = {};
-  si.cb = sizeof si;
-  PROCESS_INFORMATION pi = {};
-  if (!hkbtest::CreateProcessPatiently(nullptr, cmd, FALSE, DETACHED_PROCESS, nullptr, si, pi)) return false;
-  hkb::UniqueHandle process(pi.hProcess), thread(pi.hThread);
-  DWORD code = 0;
-  return ::WaitForSingleObject(process.get(), 60000) == WAIT_OBJECT_0 &&
-         ::GetExitCodeProcess(process.get(), &code) && code == 32;
-}
-
 std::wstring SpecialFolder(int csidl) {
   wchar_t path[MAX_PATH] = {};
   ::SHGetSpecialFolderPathW(nullptr, path, csidl, FALSE);
@@ -61,24 +49,27 @@ void DeleteWithRetry(const std::wstring& file) {
 const ServerBuild& Server() {
   static const ServerBuild build = [] {
     ServerBuild b;
-    b.is32 = Runs32BitPrograms();
-    if (b.is32) {
-      b.program = hkbtest::DistFile(L"Program Files (x86)\\ZEVHKB\\KeyDbWrapper.exe");
-      b.standins = hkbtest::Standin32File(L"keydb\\");
-      b.install = SpecialFolder(CSIDL_PROGRAM_FILESX86) + L"\\ZEVHKB\\";
-      b.view = KEY_WOW64_32KEY;
-    } else {
-      b.program = hkbtest::StandinFile(L"keydb\\server64\\KeyDbWrapper.exe");
-      b.standins = hkbtest::StandinFile(L"keydb\\");
-      b.install = SpecialFolder(CSIDL_PROGRAM_FILES) + L"\\ZEVHKB\\";
-      b.view = KEY_WOW64_64KEY;
-    }
-    std::printf("server under test: %s\n",
-                b.is32 ? "the shipped 32-bit KeyDbWrapper.exe"
-                       : "the 64-bit test build (this machine runs no 32-bit programs)");
+    b.program = hkbtest::DistFile(L"Program Files (x86)\\ZEVHKB\\KeyDbWrapper.exe");
+    b.standins = hkbtest::Standin32File(L"keydb\\");
+    b.install = SpecialFolder(CSIDL_PROGRAM_FILESX86) + L"\\ZEVHKB\\";
     return b;
   }();
   return build;
+}
+
+std::optional<DWORD> RunProbe32(const std::wstring& args) {
+  std::wstring cmd = L"\"" + hkbtest::Standin32File(L"keydb\\probe32.exe") + L"\" " + args;
+  STARTUPINFOW si = {};
+  si.cb = sizeof si;
+  PROCESS_INFORMATION pi = {};
+  if (!hkbtest::CreateProcessPatiently(nullptr, cmd, FALSE, DETACHED_PROCESS, nullptr, si, pi))
+    return std::nullopt;
+  hkb::UniqueHandle process(pi.hProcess), thread(pi.hThread);
+  DWORD code = 0;
+  if (::WaitForSingleObject(process.get(), 60000) != WAIT_OBJECT_0 ||
+      !::GetExitCodeProcess(process.get(), &code))
+    return std::nullopt;
+  return code;
 }
 
 InstalledServer::InstalledServer(Library library, const std::wstring& name, bool do_register)
@@ -192,14 +183,24 @@ std::optional<DWORD> WaitForExit(DWORD pid, DWORD timeout_ms, ULONGLONG* ended_a
   return code;
 }
 
+// ProgID keys are shared between the two registry views on 64-bit Windows: a
+// 32-bit program's registration of them is seen through both. Under Wine the
+// 32-bit server's own registration lands in the shared classes, which a
+// 64-bit reader's 32-bit view does not show, while msiexec files a 32-bit
+// component's keys under the 32-bit classes: a ProgID key is read in the view
+// asked for, else in the shared (64-bit) one.
 std::vector<std::string> RegisteredClassKeys(REGSAM view) {
   std::vector<std::string> all;
-  for (const std::wstring& key :
-       {std::wstring(L"AppID\\") + kAppId, std::wstring(L"AppID\\KeyDbWrapper.EXE"),
-        std::wstring(L"KeyDbWrapper.keyDbObj.1"), std::wstring(L"KeyDbWrapper.keyDbObj"),
-        std::wstring(L"CLSID\\") + kClsid}) {
-    const std::vector<std::string> part = hkbtest::DumpKeyTree(HKEY_CLASSES_ROOT, key, view);
+  const auto add = [&all](const std::vector<std::string>& part) {
     all.insert(all.end(), part.begin(), part.end());
+  };
+  for (const std::wstring& key : {std::wstring(L"AppID\\") + kAppId, std::wstring(L"AppID\\KeyDbWrapper.EXE"),
+                                  std::wstring(L"CLSID\\") + kClsid})
+    add(hkbtest::DumpKeyTree(HKEY_CLASSES_ROOT, key, view));
+  for (const wchar_t* progid : {L"KeyDbWrapper.keyDbObj.1", L"KeyDbWrapper.keyDbObj"}) {
+    std::vector<std::string> part = hkbtest::DumpKeyTree(HKEY_CLASSES_ROOT, progid, view);
+    if (part.empty()) part = hkbtest::DumpKeyTree(HKEY_CLASSES_ROOT, progid, KEY_WOW64_64KEY);
+    add(part);
   }
   std::sort(all.begin(), all.end());
   return all;

@@ -20,19 +20,19 @@ inline constexpr wchar_t kAppId[] = L"{259F18F8-B49B-45d2-88D9-E042D98AA4D4}";
 inline constexpr wchar_t kLibId[] = L"{27CFD97F-CD20-4E9E-88C0-5FD71564FC69}";
 inline constexpr wchar_t kIid[] = L"{582772D7-CE63-42BF-B36A-314130EF137F}";
 
-// The build of the server the tests drive. It is the shipped 32-bit program
-// where this machine runs 32-bit programs; where it cannot (no 32-bit code
-// segment, so neither Wine's 32-bit loader nor its WoW64 mode can start
-// one), it is the 64-bit test build of the same sources, with 64-bit
-// stand-ins, and the crossing of bitness is not exercised.
+// The server the tests drive: the shipped 32-bit program, with the 32-bit
+// KeyDb.dll stand-ins, installed under the 32-bit Program Files folder.
 struct ServerBuild {
-  bool is32 = false;
   std::wstring program;   // the server as built
-  std::wstring standins;  // the KeyDb.dll stand-ins of the same bitness
-  std::wstring install;   // ...\ZEVHKB\ under the matching Program Files folder
-  REGSAM view = KEY_WOW64_64KEY;
+  std::wstring standins;  // the KeyDb.dll stand-ins (32-bit)
+  std::wstring install;   // ...\ZEVHKB\ under Program Files (x86)
+  REGSAM view = KEY_WOW64_32KEY;
 };
 const ServerBuild& Server();
+
+// Runs the 32-bit probe program (standins/keydb/probe32.exe) with `args`;
+// its exit code, or nothing when it did not start or end within a minute.
+std::optional<DWORD> RunProbe32(const std::wstring& args);
 
 // What lies beside the server as KeyDb.dll: nothing, the scenario stand-in,
 // one without the exports, a file that is no program image, the stand-in
