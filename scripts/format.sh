@@ -6,7 +6,9 @@ set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 cd "$root"
 fmt=${CLANG_FORMAT:-clang-format}
-mapfile -d '' files < <(find src tests tools -type f \( -name '*.c' -o -name '*.cpp' -o -name '*.h' \) -print0 2>/dev/null | sort -z)
+folders=()
+for d in src tests scripts; do [ -d "$d" ] && folders+=("$d"); done
+mapfile -d '' files < <(find "${folders[@]}" -type f \( -name '*.c' -o -name '*.cpp' -o -name '*.h' \) -print0 | sort -z)
 if [ "${1:-}" = --check ]; then
   bad=0
   for f in "${files[@]}"; do
