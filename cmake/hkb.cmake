@@ -155,9 +155,11 @@ function(hkb_add_standin name)
 endfunction()
 
 # A GoogleTest program run under Wine. Each test case runs in its own process.
-#   hkb_wine_test(NAME SOURCES ... [LIBS ...] [DEPENDS targets...] [RESOURCE_LOCK names...])
+#   hkb_wine_test(NAME SOURCES ... [LIBS ...] [DEPENDS targets...] [RESOURCE_LOCK names...] [LABELS names...])
+# LABELS soak: a repetition test that ./hkb soak runs again with HKB_SOAK=1
+# (its long form; the everyday run makes the short one).
 function(hkb_wine_test name)
-  cmake_parse_arguments(T "" "" "SOURCES;LIBS;DEPENDS;RESOURCE_LOCK" ${ARGN})
+  cmake_parse_arguments(T "" "" "SOURCES;LIBS;DEPENDS;RESOURCE_LOCK;LABELS" ${ARGN})
   add_executable(${name} ${T_SOURCES})
   set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY "${CMAKE_BINARY_DIR}/tests")
   hkb_windows_binary(${name} ANSI_MAIN)
@@ -169,6 +171,9 @@ function(hkb_wine_test name)
   set(props TIMEOUT ${HKB_TEST_TIMEOUT})
   if(T_RESOURCE_LOCK)
     list(APPEND props RESOURCE_LOCK "${T_RESOURCE_LOCK}")
+  endif()
+  if(T_LABELS)
+    list(APPEND props LABELS "${T_LABELS}")
   endif()
   gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 120
                        TEST_PREFIX "${name}." PROPERTIES ${props})

@@ -2,6 +2,9 @@
 
 #include <shlobj.h>
 
+#include <algorithm>
+#include <cstdlib>
+#include <string>
 #include <vector>
 
 namespace hkbtest {
@@ -28,6 +31,12 @@ std::wstring ArtifactFile(const std::wstring& name) {
   }
   ::SHCreateDirectoryExW(nullptr, dir.c_str(), nullptr);
   return dir + name;
+}
+
+int Rounds(int quick, int soak, const char* variable) {
+  if (const char* n = variable ? std::getenv(variable) : nullptr) return std::max(1, std::atoi(n));
+  const char* mode = std::getenv("HKB_SOAK");
+  return mode && std::string(mode) == "1" ? soak : quick;
 }
 
 std::wstring ProgramFiles() {

@@ -27,6 +27,11 @@ std::wstring StandinFile(const std::wstring& name);
 std::wstring Standin32File(const std::wstring& name);
 std::wstring ArtifactFile(const std::wstring& name);  // creates the folder
 
+// How many rounds a repetition test makes: `quick` in the everyday run,
+// `soak` when HKB_SOAK=1 (./hkb soak), or the number in `variable` when the
+// caller names one and it is set (at least 1).
+int Rounds(int quick, int soak, const char* variable = nullptr);
+
 // The 64-bit Program Files folder as the shell reports it.
 std::wstring ProgramFiles();
 
