@@ -2,6 +2,7 @@
 // window. Plain C++: the window side is reached only through IReportSink.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 
@@ -57,26 +58,32 @@ class CReportDecoder {
   void OnLongPressTimer(uintptr_t id);
 
   // Held state, for tests and diagnostics.
-  uint8_t LastCode1() const { return m_lastCode1; }
-  uint8_t HeldBits2() const { return m_heldBits2; }
-  uint8_t HeldBits4() const { return m_heldBits4; }
-  uint8_t LastCode5() const { return m_lastCode5; }
+  uint8_t LastCode1() const { return m_lastCode[1]; }
+  uint8_t HeldBits2() const;
+  uint8_t HeldBits4() const;
+  uint8_t LastCode5() const { return m_lastCode[5]; }
   uintptr_t Bit1Mark() const { return m_bit1Mark; }
   uintptr_t Bit2Mark() const { return m_bit2Mark; }
 
  private:
-  void DecodeKind1(uint8_t code, uint8_t second);
-  void DecodeKind2(uint8_t bits);
-  void DecodeKind4(uint8_t bits);
-  void DecodeKind5(uint8_t code, uint8_t second);
-  void PressKind2(uint8_t bit);
-  void ReleaseKind2(uint8_t bit);
+  static std::array<uint8_t, 256> InitialTables();
+  // What a report does beyond the registration attempt every report makes.
+  void Act(uint32_t effect, uint8_t input, unsigned table);
+  void PressTimed(uint8_t bit);
+  void ReleaseTimed(uint8_t bit);
+
+  // Never the deciding bytes of a report: those leave report byte 2 and
+  // bytes 5 to 7 zero.
+  static constexpr uint64_t kNoQuietReport = ~uint64_t{0};
 
   IReportSink& m_sink;
-  uint8_t m_lastCode1 = 0;
-  uint8_t m_heldBits2 = 0;
-  uint8_t m_heldBits4 = 0;
-  uint8_t m_lastCode5 = 0;
+  // The deciding bytes of the last report when a repeat of it would do
+  // nothing (post nothing, change no state), else kNoQuietReport.
+  uint64_t m_quietReport = kNoQuietReport;
+  // By the first report byte (the kind): the effect table its next report
+  // uses, which stands for the held state, and the last code (kinds 1 and 5).
+  std::array<uint8_t, 256> m_table = InitialTables();
+  std::array<uint8_t, 256> m_lastCode = {};
   uintptr_t m_bit1Mark = 0;
   uintptr_t m_bit2Mark = 0;
 };

@@ -26,7 +26,10 @@
 //   time:<n>:<what> mean microseconds per call over n calls of an export
 //                  (bright, match, query, rotate) or of a baseline: rawquery (the
 //                  two display calls alone), rawwmi (one brightness walk over a
-//                  connection of the caller's own)
+//                  connection of the caller's own), rawbright (the platform calls a
+//                  brightness step must make: one full instance walk and the set
+//                  method's calls), rawmatch (those of a match at the scheme's
+//                  value: the power-scheme calls and one full instance walk)
 #include <windows.h>
 #include <objbase.h>
 #include <wbemcli.h>
@@ -199,11 +202,14 @@ std::string Span(unsigned long long a, unsigned long long b) {
   return std::to_string(a) + "->" + std::to_string(b);
 }
 
-// One brightness walk over a WMI connection of the caller's own, as a baseline.
+// Baselines over a WMI connection of the caller's own: one brightness walk
+// that reads a single property, and the exact platform calls the brightness
+// exports make once the connection and the level table are there.
 struct OwnWmi {
   hkb::ComInit com;
   hkb::ComPtr<IWbemLocator> locator;
   hkb::ComPtr<IWbemServices> services;
+  wchar_t panel[256] = {};
   OwnWmi() {
     const CLSID clsid = {0x4590F811, 0x1D3A, 0x11D0, {0x89, 0x1F, 0x00, 0xAA, 0x00, 0x4B, 0x2E, 0x24}};
     const IID iid = {0xDC12A687, 0x737F, 0x11CF, {0x88, 0x4D, 0x00, 0xAA, 0x00, 0x4B, 0x2E, 0x24}};
@@ -223,6 +229,85 @@ struct OwnWmi {
       hkb::Variant value;
       object->Get(L"CurrentBrightness", 0, value.put(), nullptr, nullptr);
     }
+  }
+  // The instance walk of a brightness read: every property of every instance
+  // through BeginEnumeration / Next / EndEnumeration; keeps the instance name.
+  int FullWalk() {
+    int current = 0;
+    if (!services) return current;
+    hkb::Bstr cls(L"WmiMonitorBrightness");
+    hkb::ComPtr<IEnumWbemClassObject> instances;
+    if (FAILED(services->CreateInstanceEnum(cls.get(), 0x30, nullptr, instances.put())) || !instances)
+      return current;
+    for (;;) {
+      hkb::ComPtr<IWbemClassObject> object;
+      ULONG got = 0;
+      if (instances->Next(WBEM_INFINITE, 1, object.put(), &got) != 0 || got == 0) break;
+      if (object->BeginEnumeration(0) != 0) continue;
+      for (;;) {
+        hkb::Bstr name;
+        hkb::Variant value;
+        CIMTYPE type = 0;
+        long flavor = 0;
+        if (object->Next(0, name.put(), value.put(), &type, &flavor) != 0) break;
+        if (!name.get()) continue;
+        if (std::wcscmp(name.get(), L"InstanceName") == 0 && value.get().vt == VT_BSTR)
+          std::wcsncpy(panel, value.get().bstrVal, 255);
+        else if (std::wcscmp(name.get(), L"CurrentBrightness") == 0)
+          current = value.get().bVal;
+      }
+      object->EndEnumeration();
+    }
+    return current;
+  }
+  // The set method's calls, each after the one before succeeded.
+  void Set(int level) {
+    if (!services) return;
+    const std::wstring path = std::wstring(L"WmiMonitorBrightnessMethods.InstanceName='") + panel + L"'";
+    hkb::Bstr cls(L"WmiMonitorBrightnessMethods"), method(L"WmiSetBrightness"), objectPath(path.c_str()),
+        brightness(std::to_wstring(level).c_str()), timeout(L"0");
+    hkb::ComPtr<IWbemClassObject> classObject, signature, in, out;
+    if (services->GetObject(cls.get(), 0, nullptr, classObject.put(), nullptr) != 0) return;
+    if (classObject->GetMethod(method.get(), 0, signature.put(), nullptr) != 0) return;
+    if (signature->SpawnInstance(0, in.put()) != 0) return;
+    VARIANT v;
+    v.vt = VT_BSTR;
+    v.bstrVal = brightness.get();
+    if (in->Put(L"Brightness", 0, &v, CIM_UINT8) != 0) return;
+    v.bstrVal = timeout.get();
+    if (in->Put(L"Timeout", 0, &v, CIM_UINT32) != 0) return;
+    if (services->ExecMethod(objectPath.get(), method.get(), 0, nullptr, in.get(), out.put(), nullptr) != 0)
+      return;
+    if (out) {
+      hkb::Variant result;
+      out->Get(L"ReturnValue", 0, result.put(), nullptr, nullptr);
+    }
+  }
+};
+
+// The power-scheme calls of a match, through the same powrprof.dll the DLL gets.
+struct OwnPower {
+  using ActiveFn = DWORD(WINAPI*)(HKEY, GUID**);
+  using ReadFn = DWORD(WINAPI*)(HKEY, const GUID*, const GUID*, const GUID*, DWORD*);
+  HMODULE module = ::LoadLibraryW(L"powrprof.dll");
+  ActiveFn active = Proc<ActiveFn>(module, "PowerGetActiveScheme");
+  ReadFn readAc = Proc<ReadFn>(module, "PowerReadACValueIndex");
+  ReadFn readDc = Proc<ReadFn>(module, "PowerReadDCValueIndex");
+  ~OwnPower() {
+    if (module) ::FreeLibrary(module);
+  }
+  DWORD Read() {
+    const GUID subgroup = {0x7516B95F, 0xF776, 0x4464, {0x8C, 0x53, 0x06, 0x16, 0x7F, 0x40, 0xCC, 0x99}};
+    const GUID setting = {0xADED5E82, 0xB909, 0x4619, {0x99, 0x49, 0xF5, 0xD7, 0x1D, 0xAC, 0x0B, 0xCB}};
+    GUID* scheme = nullptr;
+    if (!active || active(nullptr, &scheme) != 0 || !scheme) return 0;
+    const GUID copy = *scheme;
+    ::LocalFree(scheme);
+    SYSTEM_POWER_STATUS status = {};
+    if (!::GetSystemPowerStatus(&status)) return 0;
+    DWORD value = 0;
+    (status.ACLineStatus == 1 ? readAc : readDc)(nullptr, &copy, &subgroup, &setting, &value);
+    return value;
   }
 };
 
@@ -364,7 +449,10 @@ int wmain(int argc, wchar_t** argv) {
       auto query = Proc<int (*)()>(dll, "HKBFNK_QueryDisplayConfig");
       auto rotate = Proc<int (*)()>(dll, "HKBFNK_RightRotate");
       std::unique_ptr<OwnWmi> own;
-      if (what == "rawwmi") own = std::make_unique<OwnWmi>();
+      std::unique_ptr<OwnPower> power;
+      if (what.rfind("raw", 0) == 0 && what != "rawquery") own = std::make_unique<OwnWmi>();
+      if (what == "rawmatch") power = std::make_unique<OwnPower>();
+      int level = 0;
       auto call = [&](int n) {
         if (what == "bright")
           bright(n % 2 ? 3 : 2);
@@ -378,6 +466,15 @@ int wmain(int argc, wchar_t** argv) {
           RawQuery();
         else if (what == "rawwmi")
           own->Walk();
+        else if (what == "rawbright") {
+          // A step: a read, then the set of the next level (the table as the scenario's).
+          level = own->FullWalk();
+          own->Set(n % 2 ? level - 10 : level + 10);
+        } else if (what == "rawmatch") {
+          // A match with the panel at the scheme's value: nothing to set.
+          const DWORD scheme = power->Read();
+          if (static_cast<DWORD>(own->FullWalk()) != scheme) own->Set(static_cast<int>(scheme));
+        }
       };
       call(1);  // first use sets things up
       LARGE_INTEGER f, t0, t1;

@@ -7,6 +7,7 @@
 #include <initializer_list>
 #include <map>
 #include <ostream>
+#include <random>
 #include <vector>
 
 #include "hkbtest/messages.h"
@@ -230,6 +231,57 @@ TEST(ReportDecoder, SessionRegistrationIsRetriedAfterReportsAndKind2Edges) {
   EXPECT_EQ(sink.registrations, 5) << "a press adds one";
   Feed(decoder, {R2(0)});
   EXPECT_EQ(sink.registrations, 7) << "a release adds one";
+}
+
+// Every sink call in order, for comparing two runs call by call.
+class LoggingSink final : public IReportSink {
+ public:
+  void Post(uint32_t message, uintptr_t wParam, intptr_t lParam) override {
+    log.push_back({message, wParam, lParam});
+  }
+  uintptr_t SetLongPressTimer(uint32_t id, uint32_t) override {
+    log.push_back({0xF1, id, 0});
+    return 1;
+  }
+  void KillLongPressTimer(uint32_t id) override { log.push_back({0xF2, id, 0}); }
+  void RetrySessionRegistration() override { log.push_back({0xF3, 0, 0}); }
+  std::vector<Msg> log;
+};
+
+TEST(ReportDecoder, ARepeatedReportDoesWhatItDoesAfterAnUnrelatedOne) {
+  // Each report is fed three times in a row, and to a second decoder with a
+  // report of an unknown kind (which does nothing) before each repeat: both
+  // must make the same calls, whatever the report and the state before it.
+  std::mt19937 rng(11);
+  const uint8_t kKinds[] = {1, 2, 4, 5};
+  const uint8_t kCodes[] = {0, 1, 30, 84, 103, 128, 129, 137, 141, 200};
+  LoggingSink direct, spaced;
+  CReportDecoder a(direct), b(spaced);
+  const uint8_t unrelated[kReportSize] = {3, 1, 0, 1, 1};
+  for (int i = 0; i < 20000; ++i) {
+    const uint8_t kind = kKinds[rng() % 4];
+    const uint8_t bits = static_cast<uint8_t>(rng() % 3 ? 1u << (rng() % 8) : rng() % 4);
+    const uint8_t code = kCodes[rng() % std::size(kCodes)];
+    const uint8_t second = rng() % 3 ? 0 : (rng() % 2 ? code : kCodes[rng() % std::size(kCodes)]);
+    const uint8_t report[kReportSize] = {kind, bits, 0, code, second};
+    for (int n = 0; n < 3; ++n) {
+      a.Decode(report);
+      direct.log.push_back({0xF3, 0, 0});  // stands for the unrelated report's attempt
+      a.Decode(report);
+      b.Decode(report);
+      b.Decode(unrelated);
+      b.Decode(report);
+      if (rng() % 16 == 0) {
+        const uintptr_t id = rng() % 2;
+        a.OnLongPressTimer(id);
+        b.OnLongPressTimer(id);
+      }
+    }
+    ASSERT_EQ(direct.log, spaced.log)
+        << "report " << int{kind} << " " << int{bits} << " " << int{code} << " " << int{second};
+    direct.log.clear();
+    spaced.log.clear();
+  }
 }
 
 }  // namespace

@@ -106,5 +106,10 @@ int main(int argc, char** argv) {
   std::printf("%-52s %10.1f %8.2f %8.2f\n", "HKBUTLEx /HUB, start to activation", start, start / base,
               start / com);
   std::printf("activations recorded: %zu (runs: %d)\n", activation.Activations().size(), runs + 1);
+  // Rows for ./hkb bench: path|now|floor|unit|floor is
+  std::printf("row: launcher \"/HUB\" start -> activation call|%.1f|%.1f|ms|empty GUI program start to end\n",
+              start, base);
+  std::printf("row:   same, against the empty program's STA|%.1f|%.1f|ms|empty program entering an STA\n",
+              start, com);
   return 0;
 }

@@ -1,5 +1,13 @@
-// Time from OnScreen_Display to a shown window, against a bare window of the
-// same size created and shown in the same run. Not a test: run by hand.
+// Time from OnScreen_Display to a shown and painted window, against floors
+// measured in the same run: a bare window of the same size created and shown;
+// the same window given the display's outline (copied) and painted; and the
+// exact platform calls a display must make, made bare: the hidden top-most
+// window, the brush, a memory device context with the request's font, the
+// text measured and drawn into a path, the path made the window region, the
+// resize and the placement, the timer, the show without activation and the
+// one paint that fills the window with the brush. The last is the floor: the
+// copied outline leaves out the text shaping that every display must do.
+// Not a test: run by hand.
 #include <windows.h>
 
 #include <algorithm>
@@ -28,8 +36,49 @@ double Median(std::vector<double> v) {
   return v[v.size() / 2];
 }
 
+HBRUSH s_fill = nullptr;  // the brush the exact floor's window paints with
+
 LRESULT CALLBACK BareProc(HWND wnd, UINT msg, WPARAM wp, LPARAM lp) {
+  if (msg == WM_ERASEBKGND && s_fill) {
+    RECT rc;
+    ::GetClientRect(wnd, &rc);
+    ::FillRect(reinterpret_cast<HDC>(wp), &rc, s_fill);
+    return TRUE;
+  }
+  if (msg == WM_NCHITTEST) return HTCLIENT;
   return ::DefWindowProcW(wnd, msg, wp, lp);
+}
+
+// The platform calls of one display, bare, for the request `r` whose initial
+// window size is `size`; placed at `at` (as the library would place it).
+HWND ExactDisplay(const wchar_t* cls, const OSD_REQUEST& r, SIZE size, POINT at) {
+  const HWND wnd =
+      ::CreateWindowExW(WS_EX_TOPMOST | WS_EX_TOOLWINDOW, cls, L"", WS_POPUP | WS_DISABLED | WS_CLIPSIBLINGS,
+                        0, 0, size.cx, size.cy, nullptr, nullptr, ::GetModuleHandleW(nullptr), nullptr);
+  s_fill = ::CreateSolidBrush(r.crColor);
+  RECT rc = {0, 0, size.cx, size.cy};
+  LOGFONTW lf = r.lf;
+  lf.lfHeight = rc.top - rc.bottom;
+  const HDC dc = ::CreateCompatibleDC(nullptr);
+  const HFONT font = ::CreateFontIndirectW(&lf);
+  const HGDIOBJ old = ::SelectObject(dc, font);
+  ::SetBkMode(dc, TRANSPARENT);
+  ::BeginPath(dc);
+  ::DrawTextW(dc, r.pszText, -1, &rc, DT_CALCRECT | DT_NOPREFIX | DT_SINGLELINE | DT_VCENTER);
+  ::SetWindowPos(wnd, nullptr, 0, 0, rc.right - rc.left, rc.bottom - rc.top,
+                 SWP_NOMOVE | SWP_NOZORDER | SWP_NOREDRAW | SWP_NOACTIVATE);
+  ::DrawTextW(dc, r.pszText, -1, &rc, DT_NOPREFIX | DT_SINGLELINE | DT_VCENTER);
+  ::EndPath(dc);
+  const HRGN region = ::PathToRegion(dc);
+  ::SelectObject(dc, old);
+  ::DeleteObject(font);
+  ::DeleteDC(dc);
+  ::SetWindowRgn(wnd, region, FALSE);
+  ::SetWindowPos(wnd, nullptr, at.x, at.y, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOREDRAW | SWP_NOACTIVATE);
+  ::SetTimer(wnd, 100, r.nDuration, nullptr);
+  ::ShowWindow(wnd, SW_SHOWNA);
+  ::UpdateWindow(wnd);
+  return wnd;
 }
 
 }  // namespace
@@ -46,6 +95,7 @@ int main(int argc, char** argv) {
   wc.lpfnWndProc = &BareProc;
   wc.hInstance = ::GetModuleHandleW(nullptr);
   wc.lpszClassName = L"OsdBenchBare";
+  wc.style = CS_DBLCLKS | CS_NOCLOSE;
   ::RegisterClassExW(&wc);
 
   const OSD_REQUEST r = Request(L"Brightness 7", OSD_POS_BOTTOM_RIGHT);
@@ -57,13 +107,20 @@ int main(int argc, char** argv) {
     ::GetWindowRect(w.front(), &rc);
     ::GetWindowRgn(w.front(), shape.get());
   }
+  // The size the library starts from (bottom right: work-area width / 30,
+  // height / 10), and where it placed the display.
+  RECT work = {};
+  ::SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
+  const SIZE initial = {(work.right - work.left) / static_cast<LONG>(r.nWidthDiv ? r.nWidthDiv : 30),
+                        (work.bottom - work.top) / static_cast<LONG>(r.nHeightDiv)};
+  const POINT at = {rc.left, rc.top};
 
   auto bareWindow = [&] {
     return ::CreateWindowExW(WS_EX_TOPMOST | WS_EX_TOOLWINDOW, wc.lpszClassName, L"", WS_POPUP, rc.left,
                              rc.top, rc.right - rc.left, rc.bottom - rc.top, nullptr, nullptr, wc.hInstance,
                              nullptr);
   };
-  std::vector<double> osdTimes, bareTimes, shapedTimes;
+  std::vector<double> osdTimes, bareTimes, shapedTimes, exactTimes;
   for (int i = 0; i < rounds; ++i) {
     // The previous display goes outside the timing (a display change removes it).
     for (HWND old : WindowsOf(osd.lib.get())) ::SendMessageW(old, WM_DISPLAYCHANGE, 32, 0);
@@ -88,6 +145,14 @@ int main(int argc, char** argv) {
     shapedTimes.push_back(Now() - t0);
     ::DestroyWindow(shaped);
 
+    t0 = Now();
+    HWND exact = ExactDisplay(wc.lpszClassName, r, initial, at);
+    exactTimes.push_back(Now() - t0);
+    ::KillTimer(exact, 100);
+    ::DestroyWindow(exact);
+    ::DeleteObject(s_fill);
+    s_fill = nullptr;
+
     MSG m;
     while (::PeekMessageW(&m, nullptr, 0, 0, PM_REMOVE)) ::DispatchMessageW(&m);
   }
@@ -100,5 +165,14 @@ int main(int argc, char** argv) {
   std::printf(
       "for scale, bare window with the same outline, shown and painted: median %.1f us (ratio %.2f)\n",
       Median(shapedTimes), Median(shapedTimes) / b);
+  const double exact = Median(exactTimes);
+  std::printf(
+      "floor: the display's platform calls made bare: median %.1f us -> OnScreen_Display / floor = %.2f\n",
+      exact, o / exact);
+  // Rows for ./hkb bench: path|now|floor|unit|floor is
+  std::printf("row: OnScreen_Display -> shown and painted|%.2f|%.2f|ms|the display's platform calls, bare\n",
+              o / 1000, exact / 1000);
+  std::printf("row:   same, against the copied outline|%.2f|%.2f|ms|shaped window, outline copied\n",
+              o / 1000, Median(shapedTimes) / 1000);
   return 0;
 }
