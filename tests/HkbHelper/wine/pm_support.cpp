@@ -101,13 +101,15 @@ HkbHelperDll::HkbHelperDll() : lib(HkbHelperPath()) {
   LaunchByManager = lib.proc<decltype(LaunchByManager)>("HkbhLaunchByManager");
 }
 
-HostProcess::HostProcess(const std::wstring& exe, const ScopedFolder& folder, const std::wstring& cwd) {
+HostProcess::HostProcess(const std::wstring& exe, const ScopedFolder& folder, const std::wstring& cwd,
+                         const std::wstring& task) {
   static int counter = 0;
   const std::wstring tag = std::to_wstring(::GetCurrentProcessId()) + L"_" + std::to_wstring(++counter);
   m_results = folder.file(L"host" + tag + L".txt");
   const std::wstring quit = L"Local\\hkbh_host_quit_" + tag;
   m_quit.reset(::CreateEventW(nullptr, TRUE, FALSE, quit.c_str()));
   std::wstring command = L"\"" + exe + L"\" \"" + HkbHelperPath() + L"\" \"" + m_results + L"\" " + quit;
+  if (!task.empty()) command += L" " + task;
   STARTUPINFOW si = {};
   si.cb = sizeof si;
   PROCESS_INFORMATION pi = {};
@@ -138,6 +140,12 @@ std::string HostProcess::WaitInitialized(DWORD ceiling_ms) const {
       },
       ceiling_ms);
   return line;
+}
+
+bool HostProcess::Kill() {
+  if (!m_process) return false;
+  ::TerminateProcess(m_process.get(), 9);
+  return ::WaitForSingleObject(m_process.get(), 60000) == WAIT_OBJECT_0;
 }
 
 DWORD HostProcess::Stop(DWORD ceiling_ms) {

@@ -93,8 +93,10 @@ std::wstring HkbHelperPath();
 // library when told to stop.
 class HostProcess {
  public:
-  // `exe` is a copy of the host under the executable name the test needs.
-  HostProcess(const std::wstring& exe, const ScopedFolder& folder, const std::wstring& cwd = {});
+  // `exe` is a copy of the host under the executable name the test needs;
+  // `task` is the host's optional last argument (what it does once initialized).
+  HostProcess(const std::wstring& exe, const ScopedFolder& folder, const std::wstring& cwd = {},
+              const std::wstring& task = {});
   ~HostProcess();
   HostProcess(const HostProcess&) = delete;
   HostProcess& operator=(const HostProcess&) = delete;
@@ -105,6 +107,8 @@ class HostProcess {
   std::string WaitInitialized(DWORD ceiling_ms = 60000) const;
   // Tells the host to finalize and end; its exit code, or ~0u when it did not end in time.
   DWORD Stop(DWORD ceiling_ms = 60000);
+  // Ends the host at once (TerminateProcess), as a crash would; true once it has ended.
+  bool Kill();
 
  private:
   std::wstring m_results;
