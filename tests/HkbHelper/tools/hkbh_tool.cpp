@@ -21,7 +21,8 @@
 
 int wmain(int argc, wchar_t** argv) {
   if (argc < 3) {
-    std::fprintf(stderr, "usage: hkbh_tool log TEXT | save-sample PATH | save-large PATH P A D | hold PATH\n");
+    std::fprintf(stderr,
+                 "usage: hkbh_tool log TEXT | save-sample PATH | save-large PATH P A D | hold PATH\n");
     return 1;
   }
   const std::wstring command = argv[1];

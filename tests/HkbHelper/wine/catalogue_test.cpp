@@ -190,8 +190,9 @@ TEST(CatalogueSave, TemporaryFilesOfEndedSavesAreRemoved) {
     t.HighPart = now.dwHighDateTime;
     t.QuadPart -= minutes_old * 60 * 10000000ull;
     const FILETIME written = {t.LowPart, t.HighPart};
-    hkb::UniqueFile file(::CreateFileW(path.c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                       nullptr, OPEN_EXISTING, 0, nullptr));
+    hkb::UniqueFile file(::CreateFileW(path.c_str(), FILE_WRITE_ATTRIBUTES,
+                                       FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
+                                       nullptr));
     return file && ::SetFileTime(file.get(), nullptr, nullptr, &written);
   };
   struct Case {

@@ -486,10 +486,14 @@ TEST_F(SearchLaunch, BrowserSettingOfAnEndedHostIsPutBackByTheNextInitialize) {
   ASSERT_TRUE(m_pane.SetScenario(""));
   const std::wstring host = hkbtest::StandinFile(L"hkbh_host.exe");
   hkbhtest::ScopedFolder results;
-  const auto setting = [] { return Setting(hkbtest::ReadRegValue(HKEY_CURRENT_USER, kBrowserKey, kTileValue)); };
-  const auto noted = [] { return hkbtest::ReadRegValue(HKEY_CURRENT_USER, kSettings, kTileNote).has_value(); };
-  for (const std::optional<hkbtest::RegData>& before : {std::optional(hkbtest::RegDword(1)),
-                                                        std::optional<hkbtest::RegData>()}) {
+  const auto setting = [] {
+    return Setting(hkbtest::ReadRegValue(HKEY_CURRENT_USER, kBrowserKey, kTileValue));
+  };
+  const auto noted = [] {
+    return hkbtest::ReadRegValue(HKEY_CURRENT_USER, kSettings, kTileNote).has_value();
+  };
+  for (const std::optional<hkbtest::RegData>& before :
+       {std::optional(hkbtest::RegDword(1)), std::optional<hkbtest::RegData>()}) {
     SCOPED_TRACE("before: " + Setting(before));
     hkbtest::ScopedRegValue scoped(HKEY_CURRENT_USER, kBrowserKey, kTileValue, before);
     ASSERT_TRUE(scoped.ok());

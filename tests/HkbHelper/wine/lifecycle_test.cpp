@@ -460,6 +460,35 @@ TEST_F(Lifecycle, StartMenuWalkKeepsNothingPerPass) {
   EXPECT_EQ(Saved(m_users.Catalogue(m_base)).size(), 3u) << "one package, its app and the one shortcut";
 }
 
+// Folder links in the Start Menu trees are not entered, whether they point at
+// their own folder, back up the tree, or at the tree's root: each shortcut is
+// catalogued once, under its real path.
+TEST_F(Lifecycle, FolderLinksInTheStartMenuAreNotFollowed) {
+  Serve({});
+  const std::wstring common = m_users.CommonPrograms();
+  const std::wstring user = m_users.UserPrograms();
+  Shortcut(common + L"\\Notes Editor.lnk");
+  Shortcut(common + L"\\Tools\\Disk Check.lnk");
+  Shortcut(user + L"\\Mail.lnk");
+  hkbhtest::ScopedFolderLink self(common + L"\\Tools", L"Loop", L".");
+  hkbhtest::ScopedFolderLink up(common + L"\\Tools", L"Back Up", L"..");
+  hkbhtest::ScopedFolderLink root(user, L"Again", L".");
+  ASSERT_TRUE(self.ok() && up.ok() && root.ok()) << "folder links could not be made";
+
+  ASSERT_EQ(Initialize(), S_OK);
+  const std::wstring catalogue = m_users.Catalogue(m_base);
+  ASSERT_TRUE(WaitUntil([&] { return hkbtest::FileExists(catalogue); }));
+  Finalize();
+  const std::string c = hkbhtest::Utf8(common), u = hkbhtest::Utf8(user);
+  EXPECT_EQ(Saved(catalogue),
+            (Lines{
+                "D [notes editor] [" + c + "\\Notes Editor.lnk] [] [] reserve=0 installed=1 dual=0",
+                "D [disk check] [" + c + "\\Tools\\Disk Check.lnk] [] [] reserve=0 installed=1 dual=0",
+                "D [mail] [" + u + "\\Mail.lnk] [] [] reserve=0 installed=1 dual=0",
+            }));
+  EXPECT_EQ(LogLines("CHkbhPackageManager::RefreshDesktopApps Link not followed"), 3u);
+}
+
 // The walk goes no deeper than its bound: the shortcut in the deepest folder
 // it enters is catalogued, one in a folder a level deeper is not.
 TEST_F(Lifecycle, StartMenuWalkStopsAtItsDepthBound) {

@@ -78,6 +78,60 @@ bool WaitUntil(const std::function<bool()>& done, DWORD ceiling_ms) {
   }
 }
 
+namespace {
+
+bool IsLink(const std::wstring& path) {
+  const DWORD attributes = ::GetFileAttributesW(path.c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
+}
+
+bool UnderWine() { return ::GetProcAddress(::GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr; }
+
+// Starts a Unix program (Wine runs one when asked to start it) in `folder`.
+// Wine hands back no process to wait for: the caller waits for its effect.
+bool StartUnixProgram(const wchar_t* program, const std::wstring& commandLine, const std::wstring& folder) {
+  STARTUPINFOW si = {};
+  si.cb = sizeof si;
+  PROCESS_INFORMATION pi = {};
+  if (!hkbtest::CreateProcessPatiently(program, commandLine, FALSE, 0, folder.c_str(), si, pi)) return false;
+  if (pi.hThread) ::CloseHandle(pi.hThread);
+  if (pi.hProcess) ::CloseHandle(pi.hProcess);
+  return true;
+}
+
+}  // namespace
+
+ScopedFolderLink::ScopedFolderLink(const std::wstring& folder, const std::wstring& name,
+                                   const std::wstring& target)
+    : m_folder(folder), m_name(name) {
+  const std::wstring link = folder + L"\\" + name;
+  constexpr DWORD kUnprivileged = 0x2;  // SYMBOLIC_LINK_FLAG_ALLOW_UNPRIVILEGED_CREATE
+  ::CreateSymbolicLinkW(link.c_str(), target.c_str(), SYMBOLIC_LINK_FLAG_DIRECTORY | kUnprivileged);
+  if (IsLink(link)) {
+    m_ok = true;
+    return;
+  }
+  if (!UnderWine()) return;
+  std::wstring unixTarget = target;
+  for (wchar_t& c : unixTarget)
+    if (c == L'\\') c = L'/';
+  m_unix = true;
+  m_ok = StartUnixProgram(L"Z:\\bin\\ln", L"ln -s \"" + unixTarget + L"\" \"" + name + L"\"", folder) &&
+         WaitUntil([&] { return IsLink(link); });
+}
+
+ScopedFolderLink::~ScopedFolderLink() {
+  const std::wstring link = m_folder + L"\\" + m_name;
+  if (!IsLink(link)) return;
+  if (!m_unix) {
+    ::RemoveDirectoryW(link.c_str());
+    return;
+  }
+  // "rm" without -r removes the link, never what it points to.
+  if (StartUnixProgram(L"Z:\\bin\\rm", L"rm \"" + m_name + L"\"", m_folder))
+    WaitUntil([&] { return ::GetFileAttributesW(link.c_str()) == INVALID_FILE_ATTRIBUTES; });
+}
+
 size_t CountLines(const std::wstring& path, const std::string& needle) {
   size_t n = 0;
   for (const std::string& line : Split(hkbtest::ReadFileBytes(path), '\n'))

@@ -67,6 +67,26 @@ class ScopedUserFolders {
   std::optional<hkbtest::ScopedEnv> m_local, m_roaming, m_all;
 };
 
+// A folder link (symbolic link to a folder) `name` in `folder`, pointing at
+// `target` (relative to `folder`, backslashes) for the scope. Made with
+// CreateSymbolicLinkW where that works; under Wine, whose CreateSymbolicLinkW
+// reports success and makes nothing, as a Unix symbolic link by the Unix
+// "ln" (Wine shows it as a folder with FILE_ATTRIBUTE_REPARSE_POINT).
+// Removed afterwards as a link, leaving its target alone.
+class ScopedFolderLink {
+ public:
+  ScopedFolderLink(const std::wstring& folder, const std::wstring& name, const std::wstring& target);
+  ~ScopedFolderLink();
+  ScopedFolderLink(const ScopedFolderLink&) = delete;
+  ScopedFolderLink& operator=(const ScopedFolderLink&) = delete;
+  bool ok() const { return m_ok; }
+
+ private:
+  std::wstring m_folder, m_name;
+  bool m_unix = false;
+  bool m_ok = false;
+};
+
 // Polls `done` until it holds or the ceiling passes.
 bool WaitUntil(const std::function<bool()>& done, DWORD ceiling_ms = 60000);
 // Lines of a text file that contain `needle`.
