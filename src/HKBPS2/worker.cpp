@@ -14,6 +14,7 @@
 
 #include "HKBPS2.h"
 #include "hkb/sync.h"
+#include "hkb/unique.h"
 #include "poll_policy.h"
 #include "ps2_device.h"
 #include "report_decoder.h"
@@ -197,10 +198,9 @@ void DisableImeIfPresent() {
   path[n] = L'\\';
   std::wmemcpy(path + n + 1, kFile, std::size(kFile));
   WIN32_FIND_DATAW found;
-  const HANDLE find = ::FindFirstFileW(path, &found);
-  if (find == INVALID_HANDLE_VALUE) return;
+  const hkb::UniqueFind find(::FindFirstFileW(path, &found));
+  if (!find) return;
   ::ImmDisableIME(0);
-  ::FindClose(find);
 }
 
 // The worker's last act. Its thread cannot simply return: unloading runs

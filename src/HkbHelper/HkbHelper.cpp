@@ -36,6 +36,9 @@ HRESULT Initialize() {
   HkbhSetLogSwitch(CHkbhReg::IsDebugLogOn());
   if (HkbhIsLogSwitchOn()) HkbhBuildLogPath();
   WriteLog("%S IN\r\n", kExportInitialize);
+  // A browser search whose host was ended before it put the browser setting
+  // back left a note of the value to restore.
+  CHkbhReg::RestoreRecordedTileImmersiveActivation();
   HRESULT hr = S_OK;
   if (s_nCount == 0) {
     hr = s_MonitorMode.Initialize();

@@ -8,6 +8,7 @@
 #include <utility>
 
 #include "hkb/com.h"
+#include "hkb/unique.h"
 #include "hkbh_log.h"
 #include "manifest_reader.h"
 #include "xml_io.h"
@@ -120,6 +121,50 @@ class CWatchedStream final : public IStream {
   std::atomic<ULONG> m_refs{1};
   HRESULT m_failure = S_OK;
 };
+
+// A temporary file of a save younger than this may belong to a save that is
+// still running (another process of the same name saves to the same folder);
+// older ones are left over from a save that was killed before its rename.
+constexpr ULONGLONG kLeftoverTempAge100ns = 10ull * 60 * 1000 * 1000 * 10;  // 10 minutes
+
+// Removes the temporary files that killed saves left in the folder: only
+// names the save itself gives them, only files, only old ones. A file that
+// cannot be removed (still open, read-only) stays.
+void RemoveLeftoverTempFiles(const wchar_t* folder) {
+  std::wstring search = folder;
+  if (!search.empty() && search.back() != L'\\') search += L'\\';
+  const size_t folderLength = search.size();
+  search += hkbh::kCatalogueTempPrefix;
+  search += L"*.tmp";
+  WIN32_FIND_DATAW entry;
+  const hkb::UniqueFind find(::FindFirstFileW(search.c_str(), &entry));
+  if (!find) return;
+  FILETIME nowTime;
+  ::GetSystemTimeAsFileTime(&nowTime);
+  const auto ticks = [](const FILETIME& t) {
+    return (static_cast<ULONGLONG>(t.dwHighDateTime) << 32) | t.dwLowDateTime;
+  };
+  const ULONGLONG now = ticks(nowTime);
+  do {
+    if (entry.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) continue;
+    if (!hkbh::IsCatalogueTempName(entry.cFileName)) continue;
+    const ULONGLONG written = ticks(entry.ftLastWriteTime);
+    if (written > now || now - written < kLeftoverTempAge100ns) continue;
+    const std::wstring path = search.substr(0, folderLength) + entry.cFileName;
+    if (::DeleteFileW(path.c_str()))
+      WriteLog("%S Removed a temporary file left by an earlier save: %S\r\n", kListSave, entry.cFileName);
+  } while (::FindNextFileW(find.get(), &entry));
+}
+
+// Writes what the system still holds of the file to the disk, so that the
+// rename that follows never puts a file in place whose contents a power
+// failure could lose.
+HRESULT FlushToDisk(const wchar_t* path) {
+  const hkb::UniqueFile file(::CreateFileW(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                           OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file || !::FlushFileBuffers(file.get())) return HRESULT_FROM_WIN32(::GetLastError());
+  return S_OK;
+}
 
 // The folder part of a path ("." for a bare file name), for the temporary file.
 BOOL FolderOf(const wchar_t* path, wchar_t (&out)[kHkbhPathChars]) {
@@ -544,9 +589,11 @@ HRESULT CHkbhAppNameList::Save(const wchar_t* path) {
   HRESULT hr = S_OK;
   wchar_t folder[kHkbhPathChars];
   wchar_t temp[MAX_PATH];
-  if (!FolderOf(path, folder)) {
+  const BOOL haveFolder = FolderOf(path, folder);
+  if (haveFolder) RemoveLeftoverTempFiles(folder);
+  if (!haveFolder) {
     hr = HRESULT_FROM_WIN32(ERROR_FILENAME_EXCED_RANGE);
-  } else if (!::GetTempFileNameW(folder, L"anl", 0, temp)) {
+  } else if (!::GetTempFileNameW(folder, hkbh::kCatalogueTempPrefix, 0, temp)) {
     // No file can be created there (folder missing, no access): the
     // catalogue file stays as it is.
     hr = HRESULT_FROM_WIN32(::GetLastError());
@@ -574,6 +621,7 @@ HRESULT CHkbhAppNameList::Save(const wchar_t* path) {
     } catch (const std::bad_alloc&) {
       hr = E_OUTOFMEMORY;
     }
+    if (SUCCEEDED(hr)) hr = FlushToDisk(temp);
     if (SUCCEEDED(hr) && !::MoveFileExW(temp, path, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
       hr = HRESULT_FROM_WIN32(::GetLastError());
     if (FAILED(hr)) ::DeleteFileW(temp);

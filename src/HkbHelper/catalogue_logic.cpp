@@ -156,4 +156,20 @@ std::wstring ExecutableBaseName(std::wstring_view path) {
   return std::wstring(file);
 }
 
+bool IsCatalogueTempName(std::wstring_view fileName) {
+  const std::wstring_view prefix = kCatalogueTempPrefix;
+  constexpr std::wstring_view kSuffix = L".tmp";
+  if (fileName.size() <= prefix.size() + kSuffix.size()) return false;
+  if (!EqualsNoCase(fileName.substr(0, prefix.size()), prefix)) return false;
+  if (!EqualsNoCase(fileName.substr(fileName.size() - kSuffix.size()), kSuffix)) return false;
+  const std::wstring_view digits =
+      fileName.substr(prefix.size(), fileName.size() - prefix.size() - kSuffix.size());
+  if (digits.size() > 4) return false;
+  for (const wchar_t c : digits) {
+    const bool hex = (c >= L'0' && c <= L'9') || (c >= L'a' && c <= L'f') || (c >= L'A' && c <= L'F');
+    if (!hex) return false;
+  }
+  return true;
+}
+
 }  // namespace hkbh

@@ -141,4 +141,15 @@ std::optional<bool> ParseFlagText(std::wstring_view text);
 // The executable's file name cut at its first ".": "C:\x\Btn.Svc.exe" gives "Btn".
 std::wstring ExecutableBaseName(std::wstring_view path);
 
+// ---------------------------------------------------------------------------
+// The save's temporary files.
+
+// The save writes the new catalogue to a temporary file in the catalogue's
+// folder (GetTempFileNameW with this prefix) and then renames it over the
+// catalogue file.
+inline constexpr wchar_t kCatalogueTempPrefix[] = L"anl";
+// True for a file name the save's temporary files carry: the prefix, one to
+// four hexadecimal digits and ".tmp", ignoring letter case.
+bool IsCatalogueTempName(std::wstring_view fileName);
+
 }  // namespace hkbh

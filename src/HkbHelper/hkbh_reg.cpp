@@ -116,3 +116,54 @@ BOOL CHkbhReg::DeleteTileImmersiveActivation() {
   WriteLog("%S OUT\r\n", kName);
   return status == ERROR_SUCCESS ? TRUE : FALSE;
 }
+
+BOOL CHkbhReg::RecordTileImmersiveActivation(bool existed, DWORD value) {
+  static constexpr wchar_t kName[] = L"CHkbhReg::RecordTileImmersiveActivation";
+  WriteLog("%S(%d, %d) IN\r\n", kName, existed ? 1 : 0, static_cast<int>(value));
+  hkb::UniqueKey key;
+  LONG status = ::RegCreateKeyExW(HKEY_CURRENT_USER, kHkbhSettingsKey, 0, nullptr, REG_OPTION_NON_VOLATILE,
+                                  KEY_SET_VALUE, nullptr, key.put(), nullptr);
+  if (status == ERROR_SUCCESS) {
+    status = existed ? ::RegSetValueExW(key.get(), kHkbhTileRestoreValue, 0, REG_DWORD,
+                                        reinterpret_cast<const BYTE*>(&value), sizeof(DWORD))
+                     : ::RegSetValueExW(key.get(), kHkbhTileRestoreValue, 0, REG_NONE, nullptr, 0);
+  }
+  WriteLog("%S OUT(%d)\r\n", kName, static_cast<int>(status));
+  return status == ERROR_SUCCESS ? TRUE : FALSE;
+}
+
+void CHkbhReg::ForgetTileImmersiveActivation() {
+  static constexpr wchar_t kName[] = L"CHkbhReg::ForgetTileImmersiveActivation";
+  WriteLog("%S IN\r\n", kName);
+  hkb::UniqueKey key;
+  LONG status = ::RegOpenKeyExW(HKEY_CURRENT_USER, kHkbhSettingsKey, 0, KEY_SET_VALUE, key.put());
+  if (status == ERROR_SUCCESS) status = ::RegDeleteValueW(key.get(), kHkbhTileRestoreValue);
+  WriteLog("%S OUT(%d)\r\n", kName, static_cast<int>(status));
+}
+
+void CHkbhReg::RestoreRecordedTileImmersiveActivation() {
+  static constexpr wchar_t kName[] = L"CHkbhReg::RestoreRecordedTileImmersiveActivation";
+  hkb::UniqueKey key;
+  if (::RegOpenKeyExW(HKEY_CURRENT_USER, kHkbhSettingsKey, 0, KEY_QUERY_VALUE, key.put()) != ERROR_SUCCESS)
+    return;
+  DWORD type = REG_NONE;
+  DWORD value = 0;
+  DWORD size = sizeof value;
+  const LONG status = ::RegQueryValueExW(key.get(), kHkbhTileRestoreValue, nullptr, &type,
+                                         reinterpret_cast<BYTE*>(&value), &size);
+  key.reset();
+  if (status != ERROR_SUCCESS) return;  // no note: nothing to put back
+  WriteLog("%S IN\r\n", kName);
+  bool restored = false;
+  if (type == REG_DWORD && size == sizeof value) {
+    restored = SetCurrentTileImmersiveActivation(value) != FALSE;
+  } else if (type == REG_NONE) {
+    DWORD current = 0;
+    restored = DeleteTileImmersiveActivation() != FALSE ||
+               GetCurrentTileImmersiveActivation(&current) == ERROR_FILE_NOT_FOUND;
+  } else {
+    restored = true;  // a note of no known form is of no use: it is dropped
+  }
+  if (restored) ForgetTileImmersiveActivation();
+  WriteLog("%S OUT(%d)\r\n", kName, restored ? 1 : 0);
+}

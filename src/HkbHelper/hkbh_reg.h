@@ -4,7 +4,8 @@
 // bytes; otherwise its default applies.
 //
 // Also the current user's browser setting "ApplicationTileImmersiveActivation",
-// which the browser search changes for the time of one search.
+// which the browser search changes for the time of one search, and the note
+// of how to put it back, kept under the same key path of the current user.
 #pragma once
 
 #include <windows.h>
@@ -12,6 +13,7 @@
 inline constexpr wchar_t kHkbhSettingsKey[] = L"Software\\ZEV\\ZEVHKB\\HkbHelper";
 inline constexpr wchar_t kHkbhBrowserKey[] = L"Software\\Microsoft\\Internet Explorer\\Main";
 inline constexpr wchar_t kHkbhTileValue[] = L"ApplicationTileImmersiveActivation";
+inline constexpr wchar_t kHkbhTileRestoreValue[] = L"TileImmersiveActivationToRestore";
 
 class CHkbhReg {
  public:
@@ -34,4 +36,17 @@ class CHkbhReg {
   static BOOL SetCurrentTileImmersiveActivation(DWORD value);
   // TRUE when a value was deleted.
   static BOOL DeleteTileImmersiveActivation();
+
+  // The browser search notes how to put the browser setting back before it
+  // changes it, and forgets the note once it has put it back: a host that is
+  // ended in between leaves the note, and the next HkbhInitialize of the same
+  // user puts the setting back from it. The note lives under the library's
+  // key of the current user (the setting is the user's own): the value
+  // kHkbhTileRestoreValue, a REG_DWORD with the value to write back, or
+  // REG_NONE when the setting did not exist and is to be deleted.
+  static BOOL RecordTileImmersiveActivation(bool existed, DWORD value);
+  static void ForgetTileImmersiveActivation();
+  // Puts the browser setting back as a note left by an ended search says,
+  // and forgets the note once that has succeeded.
+  static void RestoreRecordedTileImmersiveActivation();
 };

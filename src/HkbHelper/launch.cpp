@@ -3,6 +3,7 @@
 #include <shobjidl.h>
 
 #include <new>
+#include <optional>
 #include <string>
 
 #include "hkb/com.h"
@@ -26,10 +27,6 @@ constexpr DWORD kAfterActivationMs = 100;
 constexpr int kResendPasses = 20;
 constexpr int kSearchPaneGonePolls = 10;
 constexpr DWORD kPollMs = 100;
-// Emptying the clipboard waits this long at most for another program that
-// holds it open.
-constexpr int kClipboardTries = 20;
-constexpr DWORD kClipboardRetryMs = 50;
 
 HRESULT Out(const wchar_t* name, HRESULT hr) {
   WriteLog("%S OUT(0x%08X)\r\n", name, static_cast<unsigned>(hr));
@@ -38,32 +35,20 @@ HRESULT Out(const wchar_t* name, HRESULT hr) {
 
 WORD ShiftScanCode() { return static_cast<WORD>(::MapVirtualKeyW(VK_SHIFT, MAPVK_VK_TO_VSC)); }
 
-// Empties the clipboard, which holds the searched text; another program that
-// has it open is given a moment to close it. Nothing that was there before the
-// search is put back.
-void EmptyClipboardOfSearchText() {
-  for (int attempt = 0; attempt < kClipboardTries; ++attempt) {
-    if (attempt > 0) ::Sleep(kClipboardRetryMs);
-    hkb::ClipboardOpen clipboard(nullptr);
-    if (clipboard) {
-      ::EmptyClipboard();
-      return;
-    }
-  }
-}
-
 // From the first paste on, the search holds the Shift key down and the
 // clipboard holds the searched text. Should the search be left early (an
-// exception), both are put right without further waits; the normal path does
-// the same through the traced steps and dismisses the guard.
+// exception), both are put right without the search's pauses: the Shift key goes
+// up and the clipboard gets back the text it held before. The normal path
+// does the same through the traced steps and dismisses the guard.
 class SearchInputGuard {
  public:
-  SearchInputGuard() = default;
+  SearchInputGuard(const wchar_t* searched, const std::optional<std::wstring>& earlier)
+      : m_searched(searched), m_earlier(earlier) {}
   SearchInputGuard(const SearchInputGuard&) = delete;
   SearchInputGuard& operator=(const SearchInputGuard&) = delete;
   ~SearchInputGuard() {
     if (!m_armed) return;
-    EmptyClipboardOfSearchText();
+    CHkbhClipboard::PutBack(m_searched, m_earlier);
     INPUT input = {};
     input.type = INPUT_KEYBOARD;
     input.ki.wVk = VK_SHIFT;
@@ -74,6 +59,8 @@ class SearchInputGuard {
   void Dismiss() { m_armed = false; }
 
  private:
+  const wchar_t* m_searched;
+  const std::optional<std::wstring>& m_earlier;
   bool m_armed = true;
 };
 
@@ -124,8 +111,19 @@ HRESULT HkbhRunLaunchBySearch(CHkbhPackageManager& packages, const wchar_t* name
   }
 
   const bool pasteName = hkbh::PasteForMode(mode, exactMatch != FALSE) == hkbh::SearchPaste::Name;
-  SearchInputGuard guard;
-  CHkbhClipboard::SetClipboardData(pasteName ? name : keyword.c_str());
+  const wchar_t* const searched = pasteName ? name : keyword.c_str();
+  // The user's text goes back on the clipboard when the search is done.
+  std::optional<std::wstring> earlier;
+  const HRESULT set = CHkbhClipboard::SetClipboardData(searched, &earlier);
+  if (FAILED(set) || !CHkbhClipboard::HoldsText(searched)) {
+    // A paste now would put whatever the clipboard holds into the search,
+    // and Enter would start it. No key is down at this point (Windows key +
+    // Q has been released), so nothing needs to be let go.
+    CHkbhClipboard::PutBack(searched, earlier);
+    WriteLog("%S The search text is not on the clipboard: nothing pasted.\r\n", kLaunchBySearch);
+    return Out(kLaunchBySearch, CLIPBRD_E_CANT_SET);
+  }
+  SearchInputGuard guard(searched, earlier);
   if (hkbh::ModePressesEnter(mode)) {
     CHkbhKeyEmulate::SendInput_Shift_Insert();
     CHkbhKeyEmulate::SendInput_Enter();
@@ -135,7 +133,7 @@ HRESULT HkbhRunLaunchBySearch(CHkbhPackageManager& packages, const wchar_t* name
     CHkbhKeyEmulate::SendInput_Shift_Insert();
     ::Sleep(FiniteWait(CHkbhReg::GetClearClipboardWaitTime()));
   }
-  EmptyClipboardOfSearchText();
+  CHkbhClipboard::PutBack(searched, earlier);
   CHkbhKeyEmulate::Sendinput_Key(VK_SHIFT, ShiftScanCode(), KEYEVENTF_KEYUP);
   guard.Dismiss();
   ::Sleep(kAfterShiftReleaseMs);
@@ -153,6 +151,9 @@ HRESULT HkbhRunLaunchIEBySearch(CHkbhPackageManager& packages, UINT tileMode, UI
   const LONG read = CHkbhReg::GetCurrentTileImmersiveActivation(&oldValue);
   bool changed = false;
   if (const auto value = hkbh::TileValueToWrite(tileMode, read, oldValue)) {
+    // Noted first, so that a host ended during the search does not leave the
+    // setting changed for good (see HkbhInitialize).
+    CHkbhReg::RecordTileImmersiveActivation(read == hkbh::kTileRead, oldValue);
     CHkbhReg::SetCurrentTileImmersiveActivation(*value);
     changed = true;
   }
@@ -168,6 +169,7 @@ HRESULT HkbhRunLaunchIEBySearch(CHkbhPackageManager& packages, UINT tileMode, UI
           case hkbh::TileRestore::Delete: CHkbhReg::DeleteTileImmersiveActivation(); break;
           case hkbh::TileRestore::Nothing: break;
         }
+        if (changed) CHkbhReg::ForgetTileImmersiveActivation();
       } catch (...) {
       }
     }

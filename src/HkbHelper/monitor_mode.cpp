@@ -64,6 +64,51 @@ void SendBareKey(WORD virtualKey, DWORD flags) {
 
 WORD ScanCodeOf(WORD virtualKey) { return static_cast<WORD>(::MapVirtualKeyW(virtualKey, MAPVK_VK_TO_VSC)); }
 
+// Another program may hold the clipboard open for a moment (one that reads
+// every change does so right after ours): up to about a second is given.
+constexpr int kClipboardTries = 20;
+constexpr DWORD kClipboardRetryMs = 50;
+
+// Runs `use` with the clipboard open; false when it could not be opened.
+template <class Use>
+bool WithClipboard(Use&& use) {
+  for (int attempt = 0; attempt < kClipboardTries; ++attempt) {
+    if (attempt > 0) ::Sleep(kClipboardRetryMs);
+    hkb::ClipboardOpen clipboard(nullptr);
+    if (clipboard) {
+      use();
+      return true;
+    }
+  }
+  return false;
+}
+
+// The open clipboard's CF_UNICODETEXT, if it holds one; read no further than
+// its block reaches.
+std::optional<std::wstring> TextOnOpenClipboard() {
+  const HANDLE data = ::GetClipboardData(CF_UNICODETEXT);
+  if (data == nullptr) return std::nullopt;
+  hkb::GlobalLockScope locked(data);
+  const auto* text = static_cast<const wchar_t*>(locked.get());
+  if (text == nullptr) return std::nullopt;
+  const size_t units = ::GlobalSize(data) / sizeof(wchar_t);
+  return std::wstring(text, ::wcsnlen(text, units));
+}
+
+// Whether the open clipboard's CF_UNICODETEXT is exactly `text`; allocates
+// nothing, so that it may run while a search is being left on an exception.
+bool OpenClipboardHolds(const wchar_t* text) {
+  if (text == nullptr) return false;
+  const HANDLE data = ::GetClipboardData(CF_UNICODETEXT);
+  if (data == nullptr) return false;
+  hkb::GlobalLockScope locked(data);
+  const auto* held = static_cast<const wchar_t*>(locked.get());
+  if (held == nullptr) return false;
+  const size_t units = ::GlobalSize(data) / sizeof(wchar_t);
+  const size_t length = std::wcslen(text);
+  return ::wcsnlen(held, units) == length && std::wmemcmp(held, text, length) == 0;
+}
+
 }  // namespace
 
 hkb::ComPtr<IAppVisibility> CHkbhMonitorMode::m_pImmersiveMode;
@@ -236,7 +281,7 @@ void CHkbhKeyEmulate::SendInput_Shift_Insert() {
 
 // ---------------------------------------------------------------------------
 
-HRESULT CHkbhClipboard::SetClipboardData(const wchar_t* text) {
+HRESULT CHkbhClipboard::SetClipboardData(const wchar_t* text, std::optional<std::wstring>* replaced) {
   WriteLog("%S(%S) IN\r\n", kSetClipboardData, text ? text : L"(null)");
   const auto out = [](HRESULT hr) {
     WriteLog("%S OUT(0x%08X)\r\n", kSetClipboardData, static_cast<unsigned>(hr));
@@ -244,29 +289,55 @@ HRESULT CHkbhClipboard::SetClipboardData(const wchar_t* text) {
   };
   if (text == nullptr) return out(E_POINTER);
   if (*text == L'\0') return out(E_INVALIDARG);
-  hkb::ClipboardOpen clipboard(nullptr);
-  if (!clipboard) return out(E_FAIL);
-  const size_t bytes = (std::wcslen(text) + 1) * sizeof(wchar_t);
-  hkb::UniqueGlobal block(::GlobalAlloc(GHND, bytes));
-  if (!block) {
-    WriteLog("%S ERROR GlobalAlloc(GHND, szLen) Failed\r\n", kSetClipboardData);
-    return out(E_FAIL);
-  }
-  {
-    hkb::GlobalLockScope locked(block.get());
-    if (locked.get() == nullptr) {
-      WriteLog("%S ERROR GlobalLock(hg) Failed\r\n", kSetClipboardData);
-      return out(E_FAIL);
+  // Stays E_FAIL when the clipboard could not be opened.
+  HRESULT hr = E_FAIL;
+  WithClipboard([&] {
+    const size_t bytes = (std::wcslen(text) + 1) * sizeof(wchar_t);
+    hkb::UniqueGlobal block(::GlobalAlloc(GHND, bytes));
+    if (!block) {
+      WriteLog("%S ERROR GlobalAlloc(GHND, szLen) Failed\r\n", kSetClipboardData);
+      return;
     }
-    std::memcpy(locked.get(), text, bytes);
-  }
-  ::EmptyClipboard();
-  if (::SetClipboardData(CF_UNICODETEXT, block.get()) == nullptr) {
-    WriteLog("%S ERROR SetClipboardData(CF_UNICODETEXT, hg) Failed. ErrCode = %d\r\n", kSetClipboardData,
-             static_cast<int>(::GetLastError()));
-  } else {
+    {
+      hkb::GlobalLockScope locked(block.get());
+      if (locked.get() == nullptr) {
+        WriteLog("%S ERROR GlobalLock(hg) Failed\r\n", kSetClipboardData);
+        return;
+      }
+      std::memcpy(locked.get(), text, bytes);
+    }
+    if (replaced != nullptr) *replaced = TextOnOpenClipboard();
+    ::EmptyClipboard();
+    if (::SetClipboardData(CF_UNICODETEXT, block.get()) == nullptr) {
+      WriteLog("%S ERROR SetClipboardData(CF_UNICODETEXT, hg) Failed. ErrCode = %d\r\n", kSetClipboardData,
+               static_cast<int>(::GetLastError()));
+      return;
+    }
     block.release();  // the clipboard owns it now
-  }
-  clipboard.close();
-  return out(S_OK);
+    hr = S_OK;
+  });
+  return out(hr);
+}
+
+bool CHkbhClipboard::HoldsText(const wchar_t* text) {
+  bool holds = false;
+  WithClipboard([&] { holds = OpenClipboardHolds(text); });
+  return holds;
+}
+
+void CHkbhClipboard::PutBack(const wchar_t* own, const std::optional<std::wstring>& earlier) {
+  WithClipboard([&] {
+    if (!OpenClipboardHolds(own)) return;
+    ::EmptyClipboard();
+    if (!earlier) return;
+    const size_t bytes = (earlier->size() + 1) * sizeof(wchar_t);
+    hkb::UniqueGlobal block(::GlobalAlloc(GMEM_MOVEABLE, bytes));
+    if (!block) return;
+    {
+      hkb::GlobalLockScope locked(block.get());
+      if (locked.get() == nullptr) return;
+      std::memcpy(locked.get(), earlier->c_str(), bytes);
+    }
+    if (::SetClipboardData(CF_UNICODETEXT, block.get()) != nullptr) block.release();
+  });
 }

@@ -11,6 +11,9 @@
 #include <windows.h>
 #include <shobjidl.h>
 
+#include <optional>
+#include <string>
+
 #include "hkb/com.h"
 
 class CHkbhMonitorMode {
@@ -56,8 +59,19 @@ class CHkbhKeyEmulate {
   static void SendInput_Shift_Insert();
 };
 
+// The clipboard as the search uses it. Each operation opens it for itself and
+// gives another program that holds it open about a second to close it.
 class CHkbhClipboard {
  public:
-  // Puts the text on the clipboard as CF_UNICODETEXT, replacing what it held.
-  static HRESULT SetClipboardData(const wchar_t* text);
+  // Puts the text on the clipboard as CF_UNICODETEXT, replacing what it held;
+  // `replaced` (when given) receives the CF_UNICODETEXT it held before, if
+  // any. E_FAIL when the clipboard could not be opened or the text not set.
+  static HRESULT SetClipboardData(const wchar_t* text, std::optional<std::wstring>* replaced = nullptr);
+  // True when the clipboard's CF_UNICODETEXT is exactly `text`.
+  static bool HoldsText(const wchar_t* text);
+  // When the clipboard still holds `own` (the search's text), puts `earlier`
+  // back in its place, or leaves the clipboard empty when there was none.
+  // Whatever another program put there in the meantime is left alone.
+  // Allocates nothing from the C++ runtime (it may run during unwinding).
+  static void PutBack(const wchar_t* own, const std::optional<std::wstring>& earlier);
 };

@@ -471,6 +471,10 @@ HRESULT CHkbhPackageManager::RefreshMetroApps() {
 }
 
 HRESULT CHkbhPackageManager::RefreshDesktopApps(const wchar_t* folder) {
+  return RefreshDesktopFolder(folder, 0);
+}
+
+HRESULT CHkbhPackageManager::RefreshDesktopFolder(const wchar_t* folder, int depth) {
   WriteLog("%S(%S) IN\r\n", kRefreshDesktop, Text(folder));
   if (folder == nullptr) return Out(kRefreshDesktop, E_POINTER);
   if (*folder == L'\0') return Out(kRefreshDesktop, E_INVALIDARG);
@@ -481,7 +485,7 @@ HRESULT CHkbhPackageManager::RefreshDesktopApps(const wchar_t* folder) {
 
   const auto search = hkbh::AppendPath(folder, L"\\*");
   WIN32_FIND_DATAW entry;
-  hkb::UniqueFile find(search ? ::FindFirstFileW(search->c_str(), &entry) : INVALID_HANDLE_VALUE);
+  hkb::UniqueFind find(search ? ::FindFirstFileW(search->c_str(), &entry) : INVALID_HANDLE_VALUE);
   if (!find) {
     const DWORD error = search ? ::GetLastError() : static_cast<DWORD>(ERROR_FILENAME_EXCED_RANGE);
     WriteLog("Errcode = %d \r\n", static_cast<int>(error));
@@ -491,8 +495,20 @@ HRESULT CHkbhPackageManager::RefreshDesktopApps(const wchar_t* folder) {
     if (IsExitRequested()) break;
     if (!(entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) continue;
     if (std::wcscmp(entry.cFileName, L".") == 0 || std::wcscmp(entry.cFileName, L"..") == 0) continue;
+    // A junction or folder link may lead back up the tree, and its shortcuts
+    // are catalogued where they really are. Any reparse point counts: some
+    // file systems report a folder link with the attribute but without a tag.
+    if (entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+      WriteLog("%S Link not followed: %S\r\n", kRefreshDesktop, entry.cFileName);
+      continue;
+    }
+    if (depth >= kMaxStartMenuDepth) {
+      WriteLog("%S Too deep, not entered: %S\r\n", kRefreshDesktop, entry.cFileName);
+      continue;
+    }
     // A subfolder whose path does not fit is passed over.
-    if (const auto sub = hkbh::JoinPath(folder, entry.cFileName)) RefreshDesktopApps(sub->c_str());
+    if (const auto sub = hkbh::JoinPath(folder, entry.cFileName))
+      RefreshDesktopFolder(sub->c_str(), depth + 1);
   } while (::FindNextFileW(find.get(), &entry));
   return Out(kRefreshDesktop, S_OK);
 }
@@ -502,7 +518,7 @@ void CHkbhPackageManager::AddLinkFileToList(const wchar_t* folder, const wchar_t
   if (folder == nullptr || pattern == nullptr) return;
   const auto search = hkbh::AppendPath(folder, pattern);
   WIN32_FIND_DATAW entry;
-  hkb::UniqueFile find(search ? ::FindFirstFileW(search->c_str(), &entry) : INVALID_HANDLE_VALUE);
+  hkb::UniqueFind find(search ? ::FindFirstFileW(search->c_str(), &entry) : INVALID_HANDLE_VALUE);
   if (!find) {
     const DWORD error = search ? ::GetLastError() : static_cast<DWORD>(ERROR_FILENAME_EXCED_RANGE);
     WriteLog("%S Errcode = %d \r\n", search ? search->c_str() : folder, static_cast<int>(error));

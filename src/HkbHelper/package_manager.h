@@ -56,7 +56,12 @@ class CHkbhPackageManager {
   void RefreshAppNameList(const wchar_t* appNameListPath, const wchar_t* commonPrograms,
                           const wchar_t* userPrograms);
   HRESULT RefreshMetroApps();
+  // Adds the shortcuts of the folder and of its subfolders. A subfolder that is
+  // a link to another place (a junction or symbolic link, which may point back
+  // up the tree) is not entered, and the walk goes no deeper than
+  // kMaxStartMenuDepth levels below `folder`.
   HRESULT RefreshDesktopApps(const wchar_t* folder);
+  static constexpr int kMaxStartMenuDepth = 32;
   void AddLinkFileToList(const wchar_t* folder, const wchar_t* pattern);
 
   // The platform's package manager, or none; `runtime` holds the Windows
@@ -87,6 +92,8 @@ class CHkbhPackageManager {
   // the refresh thread and Finalize comes first closes it, exactly once.
   void CloseInstanceMutex();
   DWORD RunRefreshThread();
+  // RefreshDesktopApps for a folder `depth` levels below the tree's root.
+  HRESULT RefreshDesktopFolder(const wchar_t* folder, int depth);
 
   hkb::UniqueHandle m_hExitEvent;
   hkb::UniqueHandle m_hRefreshThread;

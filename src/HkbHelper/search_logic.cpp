@@ -4,9 +4,13 @@ namespace hkbh {
 
 namespace {
 
+// The text between quotation marks of its own: a quotation mark inside it
+// would end the quoted part early and turn the rest of the name into query
+// syntax, so it is left out.
 void AppendQuoted(std::wstring& out, std::wstring_view text) {
   out += L'"';
-  out += text;
+  for (const wchar_t c : text)
+    if (c != L'"') out += c;
   out += L'"';
 }
 

@@ -18,7 +18,8 @@ namespace hkbh {
 
 // The name in double quotation marks and, when `exclude` is not empty,
 // " NOT(" with the entries in list order, each in quotation marks and joined
-// by " OR ", and ")". Throws std::bad_alloc.
+// by " OR ", and ")". A quotation mark inside the name or an entry is left
+// out, so that each stays one quoted phrase. Throws std::bad_alloc.
 std::wstring BuildSearchKeyword(std::wstring_view name, const NameList& exclude);
 
 // The highest search mode: 0 pastes the keyword and presses Enter, 1 pastes

@@ -61,12 +61,11 @@ std::vector<Installed> Files() {
 std::vector<std::wstring> FolderContents(const std::wstring& folder) {
   std::vector<std::wstring> names;
   WIN32_FIND_DATAW d;
-  HANDLE h = ::FindFirstFileW((folder + L"\\*").c_str(), &d);
-  if (h == INVALID_HANDLE_VALUE) return names;
+  const hkb::UniqueFind h(::FindFirstFileW((folder + L"\\*").c_str(), &d));
+  if (!h) return names;
   do {
     if (std::wstring(d.cFileName) != L"." && std::wstring(d.cFileName) != L"..") names.push_back(d.cFileName);
-  } while (::FindNextFileW(h, &d));
-  ::FindClose(h);
+  } while (::FindNextFileW(h.get(), &d));
   std::sort(names.begin(), names.end());
   return names;
 }

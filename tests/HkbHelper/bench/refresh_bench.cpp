@@ -69,7 +69,7 @@ int BareChecks(int packages) {
 int BareWalk(const std::wstring& folder) {
   int files = 0;
   WIN32_FIND_DATAW entry;
-  hkb::UniqueFile find(::FindFirstFileW((folder + L"\\*").c_str(), &entry));
+  hkb::UniqueFind find(::FindFirstFileW((folder + L"\\*").c_str(), &entry));
   if (!find) return 0;
   do {
     const std::wstring name = entry.cFileName;

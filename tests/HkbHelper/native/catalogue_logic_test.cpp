@@ -263,4 +263,23 @@ TEST(BaseName, FileNameCutAtTheFirstDot) {
   EXPECT_EQ(hkbh::ExecutableBaseName(L"C:\\x\\.hidden.exe"), L"");
 }
 
+// Only names that the save's GetTempFileNameW calls can give are taken for
+// leftovers: Windows writes the number in capitals, Wine in small letters.
+TEST(SaveTempName, PrefixOneToFourHexDigitsAndTmp) {
+  struct Case {
+    const wchar_t* name;
+    bool temp;
+  } const cases[] = {
+      {L"anl1.tmp", true},         {L"anlBEEF.TMP", true},
+      {L"ANL0a9F.Tmp", true},      {L"anlffff.tmp", true},
+      {L"anl.tmp", false},         {L"anl12345.tmp", false},
+      {L"anlg1.tmp", false},       {L"anl1.tmp.xml", false},
+      {L"xanl1.tmp", false},       {L"anl1.tm", false},
+      {L"AppNameList.xml", false}, {L"anl 1.tmp", false},
+      {L"abc1.tmp", false},        {L"", false},
+  };
+  for (const Case& c : cases)
+    EXPECT_EQ(hkbh::IsCatalogueTempName(c.name), c.temp) << testing::PrintToString(std::wstring(c.name));
+}
+
 }  // namespace

@@ -22,6 +22,11 @@ TEST(SearchKeyword, QuotedNameWithTheExclusionClauseInListOrder) {
       {L"\x30E1\x30E2 \x5E33", {L"\x30E1\x30E2"}, L"\"\x30E1\x30E2 \x5E33\" NOT(\"\x30E1\x30E2\")"},
       // An empty entry still counts as an entry.
       {L"x", {L""}, L"\"x\" NOT(\"\")"},
+      // A quotation mark inside a name would close the quoted phrase early:
+      // it is left out, in the name and in every entry.
+      {L"Quokka", {L"say \"quokka\" hi"}, L"\"Quokka\" NOT(\"say quokka hi\")"},
+      {L"Say \"Quokka\" Hi", {}, L"\"Say Quokka Hi\""},
+      {L"\"a\"", {L"\"", L"b\"\"c"}, L"\"a\" NOT(\"\" OR \"bc\")"},
   };
   for (const Case& c : cases) EXPECT_EQ(hkbh::BuildSearchKeyword(c.name, c.exclude), c.keyword);
 }

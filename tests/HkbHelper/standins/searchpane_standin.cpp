@@ -17,8 +17,12 @@
 //   appear=<0|1>   the pane comes up (default 1)
 //   stay=<n>       it stays through n Enter presses and goes at the next (default 0)
 //   hold=<ms>      when it goes, it keeps the clipboard open this long (default 0)
+//   grab=<ms>      as it comes up, it puts kGrabbedText on the clipboard and
+//                  keeps the clipboard open this long (default 0); records
+//                  "grab" and, when it lets go, "released"
 #include <windows.h>
 
+#include <cstring>
 #include <deque>
 #include <string>
 
@@ -30,6 +34,8 @@ constexpr wchar_t kName[] = L"searchpane";
 constexpr wchar_t kClass[] = L"SearchPane";
 constexpr UINT kKeysArrived = WM_APP + 1;
 constexpr UINT_PTR kHoldTimer = 1;
+constexpr UINT_PTR kGrabTimer = 2;
+constexpr wchar_t kGrabbedText[] = L"text of the program that holds the clipboard";
 
 HWND s_pane = nullptr;
 std::deque<KBDLLHOOKSTRUCT> s_events;
@@ -83,8 +89,25 @@ hkbstandin::Field ClipboardText() {
   return std::wstring(L"(clipboard busy)");
 }
 
+// Takes the clipboard with a text of its own and keeps it open for `ms`.
+void Grab(long ms) {
+  if (!::OpenClipboard(s_pane)) return;
+  ::EmptyClipboard();
+  const size_t bytes = sizeof kGrabbedText;
+  if (HGLOBAL block = ::GlobalAlloc(GMEM_MOVEABLE, bytes)) {
+    if (void* p = ::GlobalLock(block)) {
+      std::memcpy(p, kGrabbedText, bytes);
+      ::GlobalUnlock(block);
+    }
+    if (!::SetClipboardData(CF_UNICODETEXT, block)) ::GlobalFree(block);
+  }
+  ::SetTimer(s_pane, kGrabTimer, static_cast<UINT>(ms), nullptr);
+  hkbstandin::AppendRecord(kName, {L"grab"});
+}
+
 void Show() {
   const hkbstandin::Scenario s = hkbstandin::ReadScenario(kName);
+  if (const long grab = hkbstandin::Number(s, "grab", 0); grab > 0) Grab(grab);
   if (hkbstandin::Number(s, "appear", 1) == 0) return;
   s_stay = hkbstandin::Number(s, "stay", 0);
   s_hold = hkbstandin::Number(s, "hold", 0);
@@ -145,9 +168,10 @@ LRESULT CALLBACK PaneProc(HWND wnd, UINT msg, WPARAM wparam, LPARAM lparam) {
       }
       return 0;
     case WM_TIMER:
-      if (wparam == kHoldTimer) {
-        ::KillTimer(wnd, kHoldTimer);
+      if (wparam == kHoldTimer || wparam == kGrabTimer) {
+        ::KillTimer(wnd, wparam);
         ::CloseClipboard();
+        if (wparam == kGrabTimer) hkbstandin::AppendRecord(kName, {L"released"});
       }
       return 0;
     case WM_PAINT: {

@@ -2,10 +2,12 @@
 // initializes it, waits to be told to stop, finalizes it and ends. Tests copy
 // it under executable names of their choosing, so that several processes share
 // a base name.
-//   hkbh_host DLL RESULT-FILE QUIT-EVENT
+//   hkbh_host DLL RESULT-FILE QUIT-EVENT [ie-search]
 // RESULT-FILE receives "init 0x<hr> <ms> thread=<0|1>" once HkbhInitialize has
 // returned (thread=1 when this process runs a refresh thread, seen from its
-// exit event), and "final <ms>" once HkbhFinalize has returned. The exit code
+// exit event), and "final <ms>" once HkbhFinalize has returned. With
+// "ie-search", a successful initialization is followed by the browser search
+// (tile mode 0, search mode 1, no exclusion) and "search 0x<hr>". The exit code
 // is 0, or 2 when the DLL or its exports are missing, 3 when no stop came.
 #include <windows.h>
 
@@ -46,6 +48,15 @@ int wmain(int argc, wchar_t** argv) {
                 own ? 1 : 0);
   if (own) ::CloseHandle(own);
   Append(argv[2], line);
+
+  if (argc > 4 && std::wstring(argv[4]) == L"ie-search" && SUCCEEDED(hr)) {
+    using Search = HRESULT(WINAPI*)(UINT, UINT, BOOL);
+    auto search =
+        reinterpret_cast<Search>(reinterpret_cast<void*>(::GetProcAddress(dll, "HkbhLaunchIEBySearch")));
+    if (!search) return 2;
+    std::snprintf(line, sizeof line, "search 0x%08lX\r\n", static_cast<unsigned long>(search(0, 1, FALSE)));
+    Append(argv[2], line);
+  }
 
   HANDLE quit = ::OpenEventW(SYNCHRONIZE, FALSE, argv[3]);
   const bool told = quit && ::WaitForSingleObject(quit, 120000) == WAIT_OBJECT_0;

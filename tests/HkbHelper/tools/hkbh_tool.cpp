@@ -4,6 +4,8 @@
 //   hkbh_tool log TEXT                     switch the log on as an initialization does and write TEXT
 //   hkbh_tool save-sample PATH             save the sample catalogue
 //   hkbh_tool save-large PATH P A D        save P packages of A apps and D desktop apps
+//   hkbh_tool hold PATH                    create PATH, then stay until it is removed (at most
+//                                          10 minutes): keeps the Wine session of the prefix up
 // Exit code 0 when the operation succeeded, 2 when it failed; the result is
 // printed.
 #include <windows.h>
@@ -19,7 +21,8 @@
 
 int wmain(int argc, wchar_t** argv) {
   if (argc < 3) {
-    std::fprintf(stderr, "usage: hkbh_tool log TEXT | save-sample PATH | save-large PATH P A D\n");
+    std::fprintf(stderr,
+                 "usage: hkbh_tool log TEXT | save-sample PATH | save-large PATH P A D | hold PATH\n");
     return 1;
   }
   const std::wstring command = argv[1];
@@ -27,6 +30,18 @@ int wmain(int argc, wchar_t** argv) {
     HkbhSetLogSwitch(CHkbhReg::IsDebugLogOn());
     if (HkbhIsLogSwitchOn()) HkbhBuildLogPath();
     return WriteLog("%S\r\n", argv[2]) ? 0 : 2;
+  }
+  if (command == L"hold") {
+    const HANDLE made = ::CreateFileW(argv[2], GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
+                                      CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (made == INVALID_HANDLE_VALUE) return 2;
+    ::CloseHandle(made);
+    const ULONGLONG end = ::GetTickCount64() + 600000;
+    while (::GetFileAttributesW(argv[2]) != INVALID_FILE_ATTRIBUTES) {
+      if (::GetTickCount64() > end) return 2;
+      ::Sleep(50);
+    }
+    return 0;
   }
   CHkbhAppNameList list;
   if (command == L"save-sample") {

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <string>
 #include <thread>
@@ -171,6 +172,51 @@ TEST(CatalogueSave, AFailedSaveLeavesTheOldFileWhole) {
   EXPECT_EQ(reread.PackageCount(), 20u);
   EXPECT_EQ(reread.DesktopAppCount(), 5u);
   EXPECT_EQ(folder.files(), std::vector<std::wstring>{L"AppNameList.xml"});
+}
+
+// A save removes what saves that were ended before their rename left in the
+// folder: files of the save's own temporary names that are older than a save
+// takes. A younger one may belong to another process's save under way;
+// other names and folders are not the save's.
+TEST(CatalogueSave, TemporaryFilesOfEndedSavesAreRemoved) {
+  ScopedFolder folder;
+  const auto put = [&](const std::wstring& name, ULONGLONG minutes_old) {
+    const std::wstring path = folder.file(name);
+    if (!hkbtest::WriteFileBytes(path, "<?xml version=\"1.0\"?><Applications><MetroApps>")) return false;
+    FILETIME now;
+    ::GetSystemTimeAsFileTime(&now);
+    ULARGE_INTEGER t;
+    t.LowPart = now.dwLowDateTime;
+    t.HighPart = now.dwHighDateTime;
+    t.QuadPart -= minutes_old * 60 * 10000000ull;
+    const FILETIME written = {t.LowPart, t.HighPart};
+    hkb::UniqueFile file(::CreateFileW(path.c_str(), FILE_WRITE_ATTRIBUTES,
+                                       FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
+                                       nullptr));
+    return file && ::SetFileTime(file.get(), nullptr, nullptr, &written);
+  };
+  struct Case {
+    const wchar_t* name;
+    ULONGLONG minutes_old;
+    bool kept;
+  } const cases[] = {
+      {L"anl1A2B.tmp", 60 * 24, false}, {L"anlff.TMP", 11, false},     {L"anl3.tmp", 0, true},
+      {L"anl12345.tmp", 60 * 24, true}, {L"anlxy.tmp", 60 * 24, true}, {L"notes.tmp", 60 * 24, true},
+      {L"anl7.tmp.bak", 60 * 24, true},
+  };
+  std::vector<std::wstring> expected = {L"AppNameList.xml"};
+  for (const Case& c : cases) {
+    ASSERT_TRUE(put(c.name, c.minutes_old)) << hkbhtest::Utf8(c.name);
+    if (c.kept) expected.push_back(c.name);
+  }
+  ASSERT_TRUE(::CreateDirectoryW(folder.file(L"anl9.tmp").c_str(), nullptr));
+  std::sort(expected.begin(), expected.end());
+
+  CHkbhAppNameList list;
+  hkbhtest::BuildSampleCatalogue(list);
+  ASSERT_EQ(list.Save(folder.file(L"AppNameList.xml").c_str()), S_OK);
+  EXPECT_EQ(folder.files(), expected);
+  EXPECT_NE(::GetFileAttributesW(folder.file(L"anl9.tmp").c_str()), INVALID_FILE_ATTRIBUTES);
 }
 
 // ---------------------------------------------------------------------------

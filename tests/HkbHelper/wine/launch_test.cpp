@@ -20,6 +20,7 @@
 
 namespace {
 
+using hkbhtest::HostProcess;
 using hkbhtest::KeyEvent;
 using hkbhtest::KeySequence;
 using hkbhtest::Paste;
@@ -29,6 +30,9 @@ constexpr wchar_t kSettings[] = L"Software\\ZEV\\ZEVHKB\\HkbHelper";
 constexpr wchar_t kBrowserKey[] = L"Software\\Microsoft\\Internet Explorer\\Main";
 constexpr wchar_t kTileValue[] = L"ApplicationTileImmersiveActivation";
 constexpr wchar_t kBefore[] = L"text from before the search";
+// What the search pane stand-in puts on the clipboard when it holds it open.
+constexpr wchar_t kHeldText[] = L"text of the program that holds the clipboard";
+constexpr wchar_t kTileNote[] = L"TileImmersiveActivationToRestore";
 constexpr wchar_t kPaintKeyword[] = L"\"Paint\" NOT(\"paint studio\" OR \"paint tool\")";
 constexpr DWORD kTickSlackMs = 16;
 
@@ -42,6 +46,15 @@ std::wstring BaseName() {
 std::string U8(const std::optional<std::wstring>& s) { return s ? hkbhtest::Utf8(*s) : "(none)"; }
 
 bool ShiftIsUp() { return (::GetAsyncKeyState(VK_SHIFT) & 0x8000) == 0; }
+
+bool EmptyTheClipboard() {
+  return hkbhtest::WaitUntil([] {
+    if (!::OpenClipboard(nullptr)) return false;
+    const bool emptied = ::EmptyClipboard() != FALSE;
+    ::CloseClipboard();
+    return emptied;
+  });
+}
 
 std::string Setting(const std::optional<hkbtest::RegData>& d) {
   if (!d) return "none";
@@ -97,11 +110,13 @@ class SearchLaunch : public testing::Test {
     m_initialized = true;
     ASSERT_TRUE(hkbhtest::WaitUntil([&] { return hkbtest::FileExists(m_users.Catalogue(BaseName())); }));
   }
-  // Runs one launch with the clipboard holding kBefore and the test thread's
-  // extra information marked; then waits until the pane has seen every key.
-  Outcome Launch(const std::function<HRESULT()>& call) {
+  // Runs one launch with the clipboard holding `before` (kBefore, or nothing)
+  // and the test thread's extra information marked; then waits until the
+  // pane has seen every key.
+  Outcome Launch(const std::function<HRESULT()>& call,
+                 const std::optional<std::wstring>& before = std::wstring(kBefore)) {
     Outcome o;
-    EXPECT_TRUE(hkbhtest::SetClipboardText(kBefore));
+    EXPECT_TRUE(before ? hkbhtest::SetClipboardText(*before) : EmptyTheClipboard());
     const size_t from = m_pane.RecordCount();
     ::SetMessageExtraInfo(static_cast<LPARAM>(hkbhtest::kMarkedExtraInfo));
     {
@@ -123,6 +138,8 @@ class SearchLaunch : public testing::Test {
   hkbhtest::ScopedUserFolders m_users;
   hkbhtest::ScopedPackageManager m_pm;
   hkbtest::AppVisibilityStandin m_visibility;
+  // The browser search keeps a note under the library's key of the user.
+  hkbtest::ScopedRegKey m_userSettings{HKEY_CURRENT_USER, kSettings};
   SearchPane m_pane;
   hkbhtest::HkbHelperDll m_dll;
   std::optional<hkbtest::ScopedRegValue> m_debug;
@@ -130,23 +147,22 @@ class SearchLaunch : public testing::Test {
 };
 
 // Every successful search ends alike: the result, the keys in their order
-// with their pauses, the text pasted each time, the clipboard emptied (not
-// before the last pause) and the Shift key up.
+// with their pauses, the text pasted each time, the clipboard's earlier text
+// back in place (not before the last pause) and the Shift key up.
 void ExpectCleanSearch(const Outcome& o, const KeySequence& keys, size_t pastes, const std::wstring& text) {
   EXPECT_EQ(o.hr, S_OK);
   ASSERT_TRUE(o.fenced) << "the pane did not see the test's own key";
   EXPECT_EQ(hkbhtest::CompareKeys(o.keys, keys), "");
   ASSERT_EQ(o.pastes.size(), pastes);
   for (const Paste& p : o.pastes) EXPECT_EQ(U8(p.text), hkbhtest::Utf8(text));
-  EXPECT_EQ(hkbhtest::ClipboardText(), std::nullopt);
-  EXPECT_EQ(::CountClipboardFormats(), 0);
+  EXPECT_EQ(U8(hkbhtest::ClipboardText()), U8(std::wstring(kBefore)));
   EXPECT_TRUE(ShiftIsUp());
-  // The emptying comes after the pause that precedes the Shift release.
+  // The clipboard is given back after the pause that precedes the Shift release.
   const auto& want = keys.keys();
   if (o.keys.size() == want.size() && want.size() >= 2) {
     const DWORD before_release = o.keys[o.keys.size() - 2].time;
     EXPECT_GE(o.lastClipboardChange + kTickSlackMs, before_release + want.back().minGapMs)
-        << "the clipboard was emptied " << (o.lastClipboardChange - before_release)
+        << "the clipboard was given back " << (o.lastClipboardChange - before_release)
         << " ms after the last key before the Shift release";
   }
 }
@@ -413,7 +429,100 @@ TEST_F(SearchLaunch, BrowserSettingChangesForTheSearchOnly) {
       EXPECT_EQ(after->bytes, c.before->bytes);
     }
     EXPECT_TRUE(ShiftIsUp());
-    EXPECT_EQ(hkbhtest::ClipboardText(), std::nullopt);
+    EXPECT_EQ(U8(hkbhtest::ClipboardText()), U8(std::wstring(kBefore)));
+    EXPECT_EQ(hkbtest::ReadRegValue(HKEY_CURRENT_USER, kSettings, kTileNote).has_value(), false)
+        << "the note of the value to put back is gone with the search";
+  }
+}
+
+// Another program holds the clipboard open (the pane, with a text of its own
+// on it) while the search would put its text there: no paste and no Enter
+// follow, no key stays down, the call fails, and the other program's text and
+// the browser setting are as they were. A normal search on an empty clipboard
+// leaves it empty.
+TEST_F(SearchLaunch, ClipboardHeldByAnotherProgramMeansNoPaste) {
+  Initialize();
+  hkbtest::ScopedRegValue setting(HKEY_CURRENT_USER, kBrowserKey, kTileValue, hkbtest::RegDword(1));
+  ASSERT_TRUE(m_visibility.SetScenario("launcher=1\n"));
+  ASSERT_TRUE(m_pane.SetScenario("grab=6000\n"));
+  struct Case {
+    const char* what;
+    std::function<HRESULT()> call;
+  } const cases[] = {
+      {"mode 0", [&] { return m_dll.LaunchBySearch(L"Paint", 0, TRUE); }},
+      {"mode 1", [&] { return m_dll.LaunchBySearch(L"Paint", 1, FALSE); }},
+      {"browser, tile mode 0", [&] { return m_dll.LaunchIEBySearch(0, 2, FALSE); }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const size_t from = m_pane.RecordCount();
+    const Outcome o = Launch(c.call);
+    EXPECT_EQ(o.hr, CLIPBRD_E_CANT_SET);
+    ASSERT_TRUE(o.fenced);
+    EXPECT_EQ(m_pane.Count(L"grab", from), 1u);
+    EXPECT_EQ(hkbhtest::CompareKeys(o.keys, KeySequence().WindowsKeyQ()), "");
+    EXPECT_TRUE(o.pastes.empty()) << "pasted: " << U8(o.pastes.empty() ? std::nullopt : o.pastes[0].text);
+    EXPECT_TRUE(ShiftIsUp());
+    ASSERT_TRUE(hkbhtest::WaitUntil([&] { return m_pane.Count(L"released", from) == 1; }));
+    EXPECT_EQ(U8(hkbhtest::ClipboardText()), U8(std::wstring(kHeldText)));
+    EXPECT_EQ(Setting(hkbtest::ReadRegValue(HKEY_CURRENT_USER, kBrowserKey, kTileValue)), "d:1");
+  }
+  EXPECT_EQ(LogLines("HkbhLaunchBySearch OUT(0x800401D2)"), 3u);
+
+  ASSERT_TRUE(m_pane.SetScenario(""));
+  const Outcome o = Launch([&] { return m_dll.LaunchBySearch(L"Notes", 0, FALSE); }, std::nullopt);
+  EXPECT_EQ(o.hr, S_OK);
+  ASSERT_EQ(o.pastes.size(), 1u);
+  EXPECT_EQ(U8(o.pastes[0].text), "\"Notes\"");
+  EXPECT_EQ(hkbhtest::ClipboardText(), std::nullopt);
+  EXPECT_EQ(::CountClipboardFormats(), 0);
+}
+
+// A host ended while its browser search has the setting changed leaves it
+// so; the next host's HkbhInitialize puts it back as it was (a value, or
+// none) and forgets the note of it.
+TEST_F(SearchLaunch, BrowserSettingOfAnEndedHostIsPutBackByTheNextInitialize) {
+  ASSERT_TRUE(m_visibility.SetScenario("launcher=1\n"));
+  ASSERT_TRUE(m_pane.SetScenario(""));
+  const std::wstring host = hkbtest::StandinFile(L"hkbh_host.exe");
+  hkbhtest::ScopedFolder results;
+  const auto setting = [] {
+    return Setting(hkbtest::ReadRegValue(HKEY_CURRENT_USER, kBrowserKey, kTileValue));
+  };
+  const auto noted = [] {
+    return hkbtest::ReadRegValue(HKEY_CURRENT_USER, kSettings, kTileNote).has_value();
+  };
+  for (const std::optional<hkbtest::RegData>& before :
+       {std::optional(hkbtest::RegDword(1)), std::optional<hkbtest::RegData>()}) {
+    SCOPED_TRACE("before: " + Setting(before));
+    hkbtest::ScopedRegValue scoped(HKEY_CURRENT_USER, kBrowserKey, kTileValue, before);
+    ASSERT_TRUE(scoped.ok());
+    const size_t from = m_pane.RecordCount();
+    {
+      // Mode 1 waits two seconds before its paste: the host is ended there,
+      // once the Windows key is up again.
+      HostProcess searching(host, results, {}, L"ie-search");
+      ASSERT_TRUE(searching.started());
+      ASSERT_EQ(searching.WaitInitialized().substr(0, 15), "init 0x00000000");
+      ASSERT_TRUE(hkbhtest::WaitUntil([&] {
+        bool shown = false;
+        for (const KeyEvent& k : m_pane.Keys(from))
+          if (k.vk == VK_LWIN && (k.flags & LLKHF_UP)) shown = true;
+        return shown && m_pane.Count(L"shown", from) == 1;
+      }));
+      EXPECT_EQ(setting(), "d:0");
+      EXPECT_TRUE(noted());
+      ASSERT_TRUE(searching.Kill());
+    }
+    EXPECT_EQ(setting(), "d:0") << "the ended host left the setting changed";
+    EXPECT_EQ(m_pane.Count(L"paste", from), 0u);
+
+    HostProcess next(host, results);
+    ASSERT_TRUE(next.started());
+    ASSERT_EQ(next.WaitInitialized().substr(0, 15), "init 0x00000000");
+    EXPECT_EQ(setting(), Setting(before));
+    EXPECT_FALSE(noted());
+    EXPECT_EQ(next.Stop(), 0u);
   }
 }
 

@@ -432,6 +432,83 @@ TEST_F(Lifecycle, SecondProcessFollowsDuringTheFirstPassOneAfterItOwns) {
     EXPECT_NE(r[1], std::to_string(second.pid())) << "the follower asks nothing";
 }
 
+// The Start Menu walk ends every folder search it starts: over back-to-back
+// passes through 201 folders the process heap does not grow. (A search closed
+// the wrong way keeps its memory: thousands of blocks over these passes.)
+TEST_F(Lifecycle, StartMenuWalkKeepsNothingPerPass) {
+  m_debug.reset();  // the passes run with the log off
+  Interval(0);
+  Serve({{"Example.Notes_1a2b3c4d5e6f7", {"Notes"}}});
+  const std::wstring common = m_users.CommonPrograms();
+  for (int i = 0; i < 200; ++i) ASSERT_TRUE(hkbhtest::MakeFolders(common + L"\\F" + std::to_wstring(i)));
+  Shortcut(common + L"\\F7\\Notes Editor.lnk");
+  const auto passes = [&] { return m_pm.Count("FindPackagesByUserSecurityId"); };
+  // Runs the refresh until `more` further passes have begun, and stops it.
+  const auto run = [&](size_t more) {
+    const size_t from = passes();
+    if (Initialize() != S_OK) return false;
+    const bool ran = WaitUntil([&] { return passes() >= from + more; }, 300000);
+    Finalize();
+    return ran;
+  };
+  ASSERT_TRUE(run(2));
+  const hkbtest::HeapUse before = hkbtest::ProcessHeapUse();
+  ASSERT_TRUE(run(12)) << "at least 11 whole passes";
+  const hkbtest::HeapUse after = hkbtest::ProcessHeapUse();
+  EXPECT_LE(after.blocks, before.blocks + 100) << "one search kept per folder and pass would add over 2,000";
+  std::printf("heap blocks %zu -> %zu over %zu passes\n", before.blocks, after.blocks, passes());
+  EXPECT_EQ(Saved(m_users.Catalogue(m_base)).size(), 3u) << "one package, its app and the one shortcut";
+}
+
+// Folder links in the Start Menu trees are not entered, whether they point at
+// their own folder, back up the tree, or at the tree's root: each shortcut is
+// catalogued once, under its real path.
+TEST_F(Lifecycle, FolderLinksInTheStartMenuAreNotFollowed) {
+  Serve({});
+  const std::wstring common = m_users.CommonPrograms();
+  const std::wstring user = m_users.UserPrograms();
+  Shortcut(common + L"\\Notes Editor.lnk");
+  Shortcut(common + L"\\Tools\\Disk Check.lnk");
+  Shortcut(user + L"\\Mail.lnk");
+  hkbhtest::ScopedFolderLink self(common + L"\\Tools", L"Loop", L".");
+  hkbhtest::ScopedFolderLink up(common + L"\\Tools", L"Back Up", L"..");
+  hkbhtest::ScopedFolderLink root(user, L"Again", L".");
+  ASSERT_TRUE(self.ok() && up.ok() && root.ok()) << "folder links could not be made";
+
+  ASSERT_EQ(Initialize(), S_OK);
+  const std::wstring catalogue = m_users.Catalogue(m_base);
+  ASSERT_TRUE(WaitUntil([&] { return hkbtest::FileExists(catalogue); }));
+  Finalize();
+  const std::string c = hkbhtest::Utf8(common), u = hkbhtest::Utf8(user);
+  EXPECT_EQ(Saved(catalogue),
+            (Lines{
+                "D [notes editor] [" + c + "\\Notes Editor.lnk] [] [] reserve=0 installed=1 dual=0",
+                "D [disk check] [" + c + "\\Tools\\Disk Check.lnk] [] [] reserve=0 installed=1 dual=0",
+                "D [mail] [" + u + "\\Mail.lnk] [] [] reserve=0 installed=1 dual=0",
+            }));
+  EXPECT_EQ(LogLines("CHkbhPackageManager::RefreshDesktopApps Link not followed"), 3u);
+}
+
+// The walk goes no deeper than its bound: the shortcut in the deepest folder
+// it enters is catalogued, one in a folder a level deeper is not.
+TEST_F(Lifecycle, StartMenuWalkStopsAtItsDepthBound) {
+  Serve({});
+  std::wstring folder = m_users.UserPrograms();
+  for (int depth = 1; depth <= CHkbhPackageManager::kMaxStartMenuDepth + 1; ++depth) {
+    folder += L"\\d";
+    if (depth >= CHkbhPackageManager::kMaxStartMenuDepth)
+      Shortcut(folder + L"\\Level " + std::to_wstring(depth) + L".lnk");
+  }
+  ASSERT_EQ(Initialize(), S_OK);
+  const std::wstring catalogue = m_users.Catalogue(m_base);
+  ASSERT_TRUE(WaitUntil([&] { return hkbtest::FileExists(catalogue); }));
+  Finalize();
+  const Lines saved = Saved(catalogue);
+  ASSERT_EQ(saved.size(), 1u) << ::testing::PrintToString(saved);
+  EXPECT_EQ(saved[0].substr(0, saved[0].find(']') + 1),
+            "D [level " + std::to_string(CHkbhPackageManager::kMaxStartMenuDepth) + "]");
+}
+
 // A host that unloads the library without finalizing it: the refresh thread
 // keeps the library's code loaded and finishes its pass.
 TEST(Unload, WithoutFinalizeTheRefreshThreadKeepsItsCode) {

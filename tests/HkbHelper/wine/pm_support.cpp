@@ -78,6 +78,60 @@ bool WaitUntil(const std::function<bool()>& done, DWORD ceiling_ms) {
   }
 }
 
+namespace {
+
+bool IsLink(const std::wstring& path) {
+  const DWORD attributes = ::GetFileAttributesW(path.c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
+}
+
+bool UnderWine() { return ::GetProcAddress(::GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr; }
+
+// Starts a Unix program (Wine runs one when asked to start it) in `folder`.
+// Wine hands back no process to wait for: the caller waits for its effect.
+bool StartUnixProgram(const wchar_t* program, const std::wstring& commandLine, const std::wstring& folder) {
+  STARTUPINFOW si = {};
+  si.cb = sizeof si;
+  PROCESS_INFORMATION pi = {};
+  if (!hkbtest::CreateProcessPatiently(program, commandLine, FALSE, 0, folder.c_str(), si, pi)) return false;
+  if (pi.hThread) ::CloseHandle(pi.hThread);
+  if (pi.hProcess) ::CloseHandle(pi.hProcess);
+  return true;
+}
+
+}  // namespace
+
+ScopedFolderLink::ScopedFolderLink(const std::wstring& folder, const std::wstring& name,
+                                   const std::wstring& target)
+    : m_folder(folder), m_name(name) {
+  const std::wstring link = folder + L"\\" + name;
+  constexpr DWORD kUnprivileged = 0x2;  // SYMBOLIC_LINK_FLAG_ALLOW_UNPRIVILEGED_CREATE
+  ::CreateSymbolicLinkW(link.c_str(), target.c_str(), SYMBOLIC_LINK_FLAG_DIRECTORY | kUnprivileged);
+  if (IsLink(link)) {
+    m_ok = true;
+    return;
+  }
+  if (!UnderWine()) return;
+  std::wstring unixTarget = target;
+  for (wchar_t& c : unixTarget)
+    if (c == L'\\') c = L'/';
+  m_unix = true;
+  m_ok = StartUnixProgram(L"Z:\\bin\\ln", L"ln -s \"" + unixTarget + L"\" \"" + name + L"\"", folder) &&
+         WaitUntil([&] { return IsLink(link); });
+}
+
+ScopedFolderLink::~ScopedFolderLink() {
+  const std::wstring link = m_folder + L"\\" + m_name;
+  if (!IsLink(link)) return;
+  if (!m_unix) {
+    ::RemoveDirectoryW(link.c_str());
+    return;
+  }
+  // "rm" without -r removes the link, never what it points to.
+  if (StartUnixProgram(L"Z:\\bin\\rm", L"rm \"" + m_name + L"\"", m_folder))
+    WaitUntil([&] { return ::GetFileAttributesW(link.c_str()) == INVALID_FILE_ATTRIBUTES; });
+}
+
 size_t CountLines(const std::wstring& path, const std::string& needle) {
   size_t n = 0;
   for (const std::string& line : Split(hkbtest::ReadFileBytes(path), '\n'))
@@ -101,13 +155,15 @@ HkbHelperDll::HkbHelperDll() : lib(HkbHelperPath()) {
   LaunchByManager = lib.proc<decltype(LaunchByManager)>("HkbhLaunchByManager");
 }
 
-HostProcess::HostProcess(const std::wstring& exe, const ScopedFolder& folder, const std::wstring& cwd) {
+HostProcess::HostProcess(const std::wstring& exe, const ScopedFolder& folder, const std::wstring& cwd,
+                         const std::wstring& task) {
   static int counter = 0;
   const std::wstring tag = std::to_wstring(::GetCurrentProcessId()) + L"_" + std::to_wstring(++counter);
   m_results = folder.file(L"host" + tag + L".txt");
   const std::wstring quit = L"Local\\hkbh_host_quit_" + tag;
   m_quit.reset(::CreateEventW(nullptr, TRUE, FALSE, quit.c_str()));
   std::wstring command = L"\"" + exe + L"\" \"" + HkbHelperPath() + L"\" \"" + m_results + L"\" " + quit;
+  if (!task.empty()) command += L" " + task;
   STARTUPINFOW si = {};
   si.cb = sizeof si;
   PROCESS_INFORMATION pi = {};
@@ -138,6 +194,12 @@ std::string HostProcess::WaitInitialized(DWORD ceiling_ms) const {
       },
       ceiling_ms);
   return line;
+}
+
+bool HostProcess::Kill() {
+  if (!m_process) return false;
+  ::TerminateProcess(m_process.get(), 9);
+  return ::WaitForSingleObject(m_process.get(), 60000) == WAIT_OBJECT_0;
 }
 
 DWORD HostProcess::Stop(DWORD ceiling_ms) {

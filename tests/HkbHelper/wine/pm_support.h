@@ -67,6 +67,26 @@ class ScopedUserFolders {
   std::optional<hkbtest::ScopedEnv> m_local, m_roaming, m_all;
 };
 
+// A folder link (symbolic link to a folder) `name` in `folder`, pointing at
+// `target` (relative to `folder`, backslashes) for the scope. Made with
+// CreateSymbolicLinkW where that works; under Wine, whose CreateSymbolicLinkW
+// reports success and makes nothing, as a Unix symbolic link by the Unix
+// "ln" (Wine shows it as a folder with FILE_ATTRIBUTE_REPARSE_POINT).
+// Removed afterwards as a link, leaving its target alone.
+class ScopedFolderLink {
+ public:
+  ScopedFolderLink(const std::wstring& folder, const std::wstring& name, const std::wstring& target);
+  ~ScopedFolderLink();
+  ScopedFolderLink(const ScopedFolderLink&) = delete;
+  ScopedFolderLink& operator=(const ScopedFolderLink&) = delete;
+  bool ok() const { return m_ok; }
+
+ private:
+  std::wstring m_folder, m_name;
+  bool m_unix = false;
+  bool m_ok = false;
+};
+
 // Polls `done` until it holds or the ceiling passes.
 bool WaitUntil(const std::function<bool()>& done, DWORD ceiling_ms = 60000);
 // Lines of a text file that contain `needle`.
@@ -93,8 +113,10 @@ std::wstring HkbHelperPath();
 // library when told to stop.
 class HostProcess {
  public:
-  // `exe` is a copy of the host under the executable name the test needs.
-  HostProcess(const std::wstring& exe, const ScopedFolder& folder, const std::wstring& cwd = {});
+  // `exe` is a copy of the host under the executable name the test needs;
+  // `task` is the host's optional last argument (what it does once initialized).
+  HostProcess(const std::wstring& exe, const ScopedFolder& folder, const std::wstring& cwd = {},
+              const std::wstring& task = {});
   ~HostProcess();
   HostProcess(const HostProcess&) = delete;
   HostProcess& operator=(const HostProcess&) = delete;
@@ -105,6 +127,8 @@ class HostProcess {
   std::string WaitInitialized(DWORD ceiling_ms = 60000) const;
   // Tells the host to finalize and end; its exit code, or ~0u when it did not end in time.
   DWORD Stop(DWORD ceiling_ms = 60000);
+  // Ends the host at once (TerminateProcess), as a crash would; true once it has ended.
+  bool Kill();
 
  private:
   std::wstring m_results;

@@ -13,22 +13,24 @@ namespace hkbhtest {
 
 namespace {
 
+// A folder link is removed as a link: what it points to is left alone.
 void RemoveTree(const std::wstring& path) {
   WIN32_FIND_DATAW data;
-  HANDLE find = ::FindFirstFileW((path + L"\\*").c_str(), &data);
-  if (find != INVALID_HANDLE_VALUE) {
+  const hkb::UniqueFind find(::FindFirstFileW((path + L"\\*").c_str(), &data));
+  if (find) {
     do {
       const std::wstring name = data.cFileName;
       if (name == L"." || name == L"..") continue;
       const std::wstring full = path + L"\\" + name;
-      if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+      if (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+        if (!::RemoveDirectoryW(full.c_str())) ::DeleteFileW(full.c_str());
+      } else if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
         RemoveTree(full);
       } else {
         ::SetFileAttributesW(full.c_str(), FILE_ATTRIBUTE_NORMAL);
         ::DeleteFileW(full.c_str());
       }
-    } while (::FindNextFileW(find, &data));
-    ::FindClose(find);
+    } while (::FindNextFileW(find.get(), &data));
   }
   ::RemoveDirectoryW(path.c_str());
 }
@@ -60,12 +62,11 @@ ScopedFolder::~ScopedFolder() {
 std::vector<std::wstring> ScopedFolder::files() const {
   std::vector<std::wstring> out;
   WIN32_FIND_DATAW data;
-  HANDLE find = ::FindFirstFileW((m_path + L"\\*").c_str(), &data);
-  if (find == INVALID_HANDLE_VALUE) return out;
+  const hkb::UniqueFind find(::FindFirstFileW((m_path + L"\\*").c_str(), &data));
+  if (!find) return out;
   do {
     if (!(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) out.push_back(data.cFileName);
-  } while (::FindNextFileW(find, &data));
-  ::FindClose(find);
+  } while (::FindNextFileW(find.get(), &data));
   std::sort(out.begin(), out.end());
   return out;
 }

@@ -56,6 +56,14 @@ struct FileHandleTraits {
   static type invalid() noexcept { return INVALID_HANDLE_VALUE; }
   static void close(type h) noexcept { ::CloseHandle(h); }
 };
+// A directory search (FindFirstFileW and friends), which reports failure as
+// INVALID_HANDLE_VALUE and is ended with FindClose: CloseHandle does not end
+// it and leaves the search's memory and its open folder behind.
+struct FindTraits {
+  using type = HANDLE;
+  static type invalid() noexcept { return INVALID_HANDLE_VALUE; }
+  static void close(type h) noexcept { ::FindClose(h); }
+};
 struct KeyTraits {
   using type = HKEY;
   static type invalid() noexcept { return nullptr; }
@@ -111,6 +119,7 @@ struct WindowTraits {
 
 using UniqueHandle = Unique<HandleTraits>;
 using UniqueFile = Unique<FileHandleTraits>;
+using UniqueFind = Unique<FindTraits>;
 using UniqueKey = Unique<KeyTraits>;
 using UniqueModule = Unique<ModuleTraits>;
 using UniqueGdi = Unique<GdiTraits>;
