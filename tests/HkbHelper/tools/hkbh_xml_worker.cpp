@@ -9,7 +9,10 @@
 // RESULTS receives "<index> 0x<hr>" per file, "hang <index>" when a call
 // took longer than 30 s (exit code 13), "bad <index> <why>" when a result
 // broke a rule (exit code 14). Exit code 0 after the batch, 2 when it could
-// not start.
+// not start. Under Wine, "skip <index>" marks a file that Wine's own XmlLite
+// never finishes reading (a document in UTF-16 without a byte-order mark, over
+// 16 KiB: its Read does not return, with no caller code on the stack); such a
+// file is not loaded.
 #include <windows.h>
 
 #include <cstdio>
@@ -81,6 +84,11 @@ DWORD WINAPI CallThread(void* param) {
   return 0;
 }
 
+bool WineNeverFinishes(const std::string& text) {
+  static const bool wine = ::GetProcAddress(::GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr;
+  return wine && text.size() > 16384 && text[0] == '<' && text[1] == '\0';
+}
+
 template <class F>
 F Proc(HMODULE m, const char* name) {
   return reinterpret_cast<F>(reinterpret_cast<void*>(::GetProcAddress(m, name)));
@@ -116,6 +124,10 @@ int wmain(int argc, wchar_t** argv) {
   }
   for (uint64_t i = first; i < first + count; ++i) {
     const hkbhtest::Mutant m = hkbhtest::Mutate(seed, closed, run_seed, i);
+    if (WineNeverFinishes(m.text)) {
+      Line("skip " + std::to_string(i) + "\n");
+      continue;
+    }
     if (!WriteAll(argv[5], m.text)) return 2;
     Call call{&dll, load, load ? nullptr : argv[10], E_PENDING, {}};
     HANDLE thread = ::CreateThread(nullptr, 0, &CallThread, &call, 0, nullptr);

@@ -159,11 +159,16 @@ struct Findings {
   // Wine's own XmlLite stops the process with an assertion on some inputs
   // (a four-byte "<?xm", for one) where the platform's returns an error: a
   // gap of the platform under test, counted and named, not the library's.
-  uint64_t platform_asserts = 0;
+  uint64_t platform_asserts = 0, platform_skipped = 0;
   std::string platform_first;
 };
 
 void Report(const Findings& f) {
+  if (f.platform_skipped > 0)
+    std::printf(
+        "known gap of Wine's XmlLite: %llu files in UTF-16 without a byte-order mark over 16 KiB not "
+        "loaded (its Read never returns on them)\n",
+        (unsigned long long)f.platform_skipped);
   if (f.platform_asserts > 0)
     std::printf("known gap of Wine's XmlLite: %llu files end the process with an assertion; first: %s\n",
                 (unsigned long long)f.platform_asserts, f.platform_first.c_str());
@@ -191,15 +196,17 @@ class XmlMutation : public testing::Test {
   // crash or hang is reported with its index and the file is kept.
   void RunWorker(const wchar_t* mode, const Seed& seed, const std::wstring& target, const std::string& family,
                  Findings& f) {
-    const std::wstring results = m_work.file(std::wstring(mode) + L"-results.txt");
+    uint64_t kept = 0;
     for (uint64_t next = 0; next < m_files;) {
       const uint64_t count = std::min(kBatch, m_files - next);
-      ::DeleteFileW(results.c_str());
+      // Files of their own per batch: a worker that was ended may hold its handles a while.
+      const std::wstring batch = std::wstring(mode) + L"-" + std::to_wstring(next);
+      const std::wstring results = m_work.file(batch + L"-results.txt");
+      const std::wstring errors = m_work.file(batch + L"-stderr.txt");
       const std::wstring args = std::wstring(mode) + L" \"" + hkbhtest::HkbHelperPath() + L"\" \"" +
                                 seed.path + L"\" " + std::to_wstring(seed.closed) + L" \"" + target +
                                 L"\" \"" + results + L"\" " + std::to_wstring(m_run_seed) + L" " +
                                 std::to_wstring(next) + L" " + std::to_wstring(count) + L" " + Wide(family);
-      const std::wstring errors = m_work.file(std::wstring(mode) + L"-stderr.txt");
       const DWORD code =
           hkbhtest::RunProgram(m_worker, args, 60000 + static_cast<DWORD>(count) * 2000, errors);
       ASSERT_NE(code, 2u) << "the worker could not start";
@@ -208,6 +215,10 @@ class XmlMutation : public testing::Test {
       std::string last;
       for (const std::string& line : Split(hkbtest::ReadFileBytes(results))) {
         last = line;
+        if (line.rfind("skip ", 0) == 0) {
+          done = std::strtoull(line.c_str() + 5, nullptr, 10) + 1;
+          ++f.platform_skipped;
+        }
         if (line[0] >= '0' && line[0] <= '9') {
           done = std::strtoull(line.c_str(), nullptr, 10) + 1;
           if (FAILED(std::strtoul(line.c_str() + line.find(' ') + 1, nullptr, 16))) ++f.failed;
@@ -231,10 +242,11 @@ class XmlMutation : public testing::Test {
         next = done + 1;
         continue;
       }
+      ASSERT_FALSE(code == ~0u && last.empty()) << "the worker did not run at " << done;
       const std::wstring keep =
           hkbtest::ArtifactFile(L"hkbhelper-xml-" + std::wstring(mode) + L"-" + std::to_wstring(m_run_seed) +
                                 L"-" + std::to_wstring(done) + L".xml");
-      hkbtest::WriteFileBytes(keep, m.text);
+      if (kept++ < 10) hkbtest::WriteFileBytes(keep, m.text);
       if (code == 13 || code == ~0u)
         ++f.hangs;
       else if (code == 14)
