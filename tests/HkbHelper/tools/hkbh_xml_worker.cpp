@@ -9,8 +9,9 @@
 // RESULTS receives "<index> 0x<hr>" per file, "hang <index>" when a call
 // took longer than 30 s (exit code 13), "bad <index> <why>" when a result
 // broke a rule (exit code 14). Exit code 0 after the batch, 2 when it could
-// not start. A fault leaves "fault <index> 0x<code> in <module>" (the module
-// whose code faulted) before the process ends. Under Wine, "skip <index>"
+// not start. A fault leaves "fault <index> 0x<code> in <module>" before the
+// process ends: the first module on the faulting stack that is not the C
+// runtime or the system's base (so a fault in memcpy names its caller). Under Wine, "skip <index>"
 // marks a document in UTF-16 without a byte-order mark, which is not loaded:
 // on some of them Wine's own XmlLite Read never returns (seen with no caller
 // code involved, at 9 and 32 KiB).
@@ -86,20 +87,44 @@ DWORD WINAPI CallThread(void* param) {
   return 0;
 }
 
-bool WineNeverFinishes(const std::string& text) {
+bool UnderWine() {
   static const bool wine = ::GetProcAddress(::GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr;
-  return wine && text.size() > 1 && text[0] == '<' && text[1] == '\0';
+  return wine;
 }
 
-// The last word of a process that faults: which module's code it was.
-LONG WINAPI LastWord(EXCEPTION_POINTERS* e) {
-  wchar_t path[MAX_PATH] = L"?";
+bool WineNeverFinishes(const std::string& text) {
+  return UnderWine() && text.size() > 1 && text[0] == '<' && text[1] == '\0';
+}
+
+const wchar_t* ModuleName(DWORD64 address, wchar_t (&path)[MAX_PATH]) {
   HMODULE m = nullptr;
+  path[0] = L'?';
+  path[1] = 0;
   if (::GetModuleHandleExW(
           GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-          static_cast<const wchar_t*>(e->ExceptionRecord->ExceptionAddress), &m))
+          reinterpret_cast<const wchar_t*>(address), &m))
     ::GetModuleFileNameW(m, path, MAX_PATH);
-  const wchar_t* name = std::wcsrchr(path, L'\\') ? std::wcsrchr(path, L'\\') + 1 : path;
+  return std::wcsrchr(path, L'\\') ? std::wcsrchr(path, L'\\') + 1 : path;
+}
+
+// The last word of a process that faults: whose code it was.
+LONG WINAPI LastWord(EXCEPTION_POINTERS* e) {
+  wchar_t path[MAX_PATH];
+  CONTEXT c = *e->ContextRecord;
+  const wchar_t* name = ModuleName(c.Rip, path);
+  for (int depth = 0; depth < 32; ++depth) {
+    if (_wcsicmp(name, L"ucrtbase.dll") != 0 && _wcsicmp(name, L"msvcrt.dll") != 0 &&
+        _wcsicmp(name, L"ntdll.dll") != 0 && _wcsicmp(name, L"kernelbase.dll") != 0)
+      break;
+    DWORD64 base = 0;
+    PRUNTIME_FUNCTION f = ::RtlLookupFunctionEntry(c.Rip, &base, nullptr);
+    if (!f) break;
+    void* handler = nullptr;
+    DWORD64 frame = 0;
+    ::RtlVirtualUnwind(UNW_FLAG_NHANDLER, base, c.Rip, f, &c, &handler, &frame, nullptr);
+    if (!c.Rip) break;
+    name = ModuleName(c.Rip, path);
+  }
   char line[MAX_PATH + 64];
   int n =
       std::snprintf(line, sizeof line, "fault %llu 0x%08lX in ", static_cast<unsigned long long>(s_current),
@@ -161,7 +186,10 @@ int wmain(int argc, wchar_t** argv) {
       ::ExitProcess(13);
     }
     ::CloseHandle(thread);
-    if (load && m.cut && SUCCEEDED(call.hr)) call.bad = "a document cut before its root closes loaded";
+    // (Wine's XmlLite reads a document without any element as a clean end.)
+    if (load && m.cut && SUCCEEDED(call.hr) &&
+        (!UnderWine() || m.text.find("<Applications") != std::string::npos))
+      call.bad = "a document cut before its root closes loaded";
     if (!call.bad.empty()) {
       Line("bad " + std::to_string(i) + " " + call.bad + "\n");
       return 14;
