@@ -11,10 +11,8 @@
 // broke a rule (exit code 14). Exit code 0 after the batch, 2 when it could
 // not start. A fault leaves "fault <index> 0x<code> in <module>" before the
 // process ends: the first module on the faulting stack that is not the C
-// runtime or the system's base (so a fault in memcpy names its caller). Under Wine, "skip <index>"
-// marks a document in UTF-16 without a byte-order mark, which is not loaded:
-// on some of them Wine's own XmlLite Read never returns (seen with no caller
-// code involved, at 9 and 32 KiB).
+// runtime or the system's base (so a fault in memcpy names its caller).
+// "skip <index>" marks a file that is not loaded (WineNeverFinishes).
 #include <windows.h>
 
 #include <cstdio>
@@ -85,15 +83,6 @@ DWORD WINAPI CallThread(void* param) {
     c->dll->ReleaseString(name);
   }
   return 0;
-}
-
-bool UnderWine() {
-  static const bool wine = ::GetProcAddress(::GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr;
-  return wine;
-}
-
-bool WineNeverFinishes(const std::string& text) {
-  return UnderWine() && text.size() > 1 && text[0] == '<' && text[1] == '\0';
 }
 
 const wchar_t* ModuleName(DWORD64 address, wchar_t (&path)[MAX_PATH]) {
@@ -173,7 +162,7 @@ int wmain(int argc, wchar_t** argv) {
   for (uint64_t i = first; i < first + count; ++i) {
     s_current = i;
     const hkbhtest::Mutant m = hkbhtest::Mutate(seed, closed, run_seed, i);
-    if (WineNeverFinishes(m.text)) {
+    if (hkbhtest::WineNeverFinishes(m.text)) {
       Line("skip " + std::to_string(i) + "\n");
       continue;
     }
@@ -188,7 +177,7 @@ int wmain(int argc, wchar_t** argv) {
     ::CloseHandle(thread);
     // (Wine's XmlLite reads a document without any element as a clean end.)
     if (load && m.cut && SUCCEEDED(call.hr) &&
-        (!UnderWine() || m.text.find("<Applications") != std::string::npos))
+        (!hkbhtest::UnderWine() || m.text.find("<Applications") != std::string::npos))
       call.bad = "a document cut before its root closes loaded";
     if (!call.bad.empty()) {
       Line("bad " + std::to_string(i) + " " + call.bad + "\n");
