@@ -110,12 +110,23 @@ std::string WithoutBom(const std::string& bytes) {
   return bytes;
 }
 
-DWORD RunProgram(const std::wstring& exe, const std::wstring& arguments, DWORD timeout_ms) {
+DWORD RunProgram(const std::wstring& exe, const std::wstring& arguments, DWORD timeout_ms,
+                 const std::wstring& error_file) {
   std::wstring command = L"\"" + exe + L"\" " + arguments;
   STARTUPINFOW si = {};
   si.cb = sizeof si;
+  hkb::UniqueFile error;
+  if (!error_file.empty()) {
+    SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
+    error.reset(::CreateFileW(error_file.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS, 0,
+                              nullptr));
+    if (!error) return ~0u;
+    si.dwFlags = STARTF_USESTDHANDLES;
+    si.hStdError = error.get();
+  }
   PROCESS_INFORMATION pi = {};
-  if (!hkbtest::CreateProcessPatiently(exe.c_str(), command, FALSE, 0, nullptr, si, pi)) return ~0u;
+  if (!hkbtest::CreateProcessPatiently(exe.c_str(), command, !error_file.empty(), 0, nullptr, si, pi))
+    return ~0u;
   hkb::UniqueHandle process(pi.hProcess);
   hkb::UniqueHandle thread(pi.hThread);
   if (::WaitForSingleObject(process.get(), timeout_ms) != WAIT_OBJECT_0) {

@@ -42,7 +42,8 @@ std::string WithoutBom(const std::string& bytes);
 
 // Runs a program with a command line and waits (bounded) for its exit code;
 // the child inherits this process's environment. ~0u when it could not run
-// or did not end in time.
-DWORD RunProgram(const std::wstring& exe, const std::wstring& arguments, DWORD timeout_ms = 60000);
+// or did not end in time. With `error_file`, the program's standard error goes there.
+DWORD RunProgram(const std::wstring& exe, const std::wstring& arguments, DWORD timeout_ms = 60000,
+                 const std::wstring& error_file = {});
 
 }  // namespace hkbhtest
