@@ -168,15 +168,24 @@ function(hkb_wine_test name)
   if(T_DEPENDS)
     add_dependencies(${name} ${T_DEPENDS})
   endif()
-  set(props TIMEOUT ${HKB_TEST_TIMEOUT})
-  if(T_RESOURCE_LOCK)
-    list(APPEND props RESOURCE_LOCK "${T_RESOURCE_LOCK}")
-  endif()
-  if(T_LABELS)
-    list(APPEND props LABELS "${T_LABELS}")
-  endif()
   gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 120
-                       TEST_PREFIX "${name}." PROPERTIES ${props})
+                       TEST_PREFIX "${name}." PROPERTIES TIMEOUT ${HKB_TEST_TIMEOUT})
+  # Locks and labels are lists, which the discovered tests' PROPERTIES would
+  # flatten (a second lock would become a property name): they are set by a
+  # file CTest reads after the discovered tests, for every test in the list
+  # that discovery leaves in <target>_TESTS.
+  if(T_RESOURCE_LOCK OR T_LABELS)
+    set(props "")
+    if(T_RESOURCE_LOCK)
+      string(APPEND props " RESOURCE_LOCK \"${T_RESOURCE_LOCK}\"")
+    endif()
+    if(T_LABELS)
+      string(APPEND props " LABELS \"${T_LABELS}\"")
+    endif()
+    set(extra "${CMAKE_CURRENT_BINARY_DIR}/${name}_properties.cmake")
+    file(WRITE "${extra}" "foreach(t IN LISTS ${name}_TESTS)\n  set_tests_properties(\"\${t}\" PROPERTIES${props})\nendforeach()\n")
+    set_property(DIRECTORY APPEND PROPERTY TEST_INCLUDE_FILES "${extra}")
+  endif()
 endfunction()
 
 set(HKB_SANITIZE "-fsanitize=address,undefined;-fno-sanitize-recover=all;-fno-omit-frame-pointer")
