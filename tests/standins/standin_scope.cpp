@@ -17,17 +17,6 @@ std::wstring TempPath(const wchar_t* prefix) {
   return file;
 }
 
-bool WriteAll(const std::wstring& path, const std::string& text) {
-  const HANDLE f = ::CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
-                                 CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (f == INVALID_HANDLE_VALUE) return false;
-  DWORD put = 0;
-  const bool ok =
-      ::WriteFile(f, text.data(), static_cast<DWORD>(text.size()), &put, nullptr) && put == text.size();
-  ::CloseHandle(f);
-  return ok;
-}
-
 std::string Hex(unsigned long v) {
   char buf[16];
   std::snprintf(buf, sizeof buf, "0x%08lX", v);
@@ -40,7 +29,8 @@ StandinScope::StandinScope(const wchar_t* name, const std::string& scenario)
     : m_key(std::wstring(hkbstandin::kConfigRoot) + name),
       m_scenario(TempPath(L"ssc")),
       m_records(TempPath(L"src")) {
-  const bool files = WriteAll(m_scenario, scenario) && WriteAll(m_records, {});
+  const bool files =
+      hkbstandin::WriteWholeFile(m_scenario, scenario) && hkbstandin::WriteWholeFile(m_records, {});
   m_scenarioValue.emplace(HKEY_CURRENT_USER, m_key, L"Scenario", std::optional<std::wstring>(m_scenario));
   m_recordsValue.emplace(HKEY_CURRENT_USER, m_key, L"Records", std::optional<std::wstring>(m_records));
   m_ok = files && m_scenarioValue->ok() && m_recordsValue->ok();
@@ -55,7 +45,7 @@ StandinScope::~StandinScope() {
 
 bool StandinScope::SetScenario(const std::string& text) {
   const std::wstring next = m_scenario + L".next";
-  if (!WriteAll(next, text)) return false;
+  if (!hkbstandin::WriteWholeFile(next, text)) return false;
   return ::MoveFileExW(next.c_str(), m_scenario.c_str(), MOVEFILE_REPLACE_EXISTING) != FALSE;
 }
 

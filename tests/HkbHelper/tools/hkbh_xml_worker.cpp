@@ -19,6 +19,7 @@
 #include <cwchar>
 #include <string>
 
+#include "hkbstandin/records.h"
 #include "xml_mutation.h"
 
 namespace {
@@ -29,27 +30,6 @@ uint64_t s_current = 0;
 void Line(const std::string& text) {
   DWORD put = 0;
   ::WriteFile(s_results, text.data(), static_cast<DWORD>(text.size()), &put, nullptr);
-}
-
-std::string ReadAll(const wchar_t* path) {
-  std::string text;
-  HANDLE f = ::CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-  if (f == INVALID_HANDLE_VALUE) return text;
-  char buf[65536];
-  DWORD got = 0;
-  while (::ReadFile(f, buf, sizeof buf, &got, nullptr) && got > 0) text.append(buf, got);
-  ::CloseHandle(f);
-  return text;
-}
-
-bool WriteAll(const wchar_t* path, const std::string& text) {
-  HANDLE f = ::CreateFileW(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-  if (f == INVALID_HANDLE_VALUE) return false;
-  DWORD put = 0;
-  const bool ok =
-      ::WriteFile(f, text.data(), static_cast<DWORD>(text.size()), &put, nullptr) && put == text.size();
-  ::CloseHandle(f);
-  return ok;
 }
 
 struct Exports {
@@ -142,7 +122,7 @@ int wmain(int argc, wchar_t** argv) {
                        Proc<decltype(Exports::GetAppDisplayNameByPFN)>(lib, "HkbhGetAppDisplayNameByPFN"),
                        Proc<decltype(Exports::ReleaseString)>(lib, "HkbhReleaseString")};
   if (!dll.Initialize || !dll.Finalize || !dll.GetAppDisplayNameByPFN || !dll.ReleaseString) return 2;
-  const std::string seed = ReadAll(argv[3]);
+  const std::string seed = hkbstandin::ReadWholeFile(argv[3]);
   const size_t closed = static_cast<size_t>(_wtoi64(argv[4]));
   s_results = ::CreateFileW(argv[6], FILE_APPEND_DATA, FILE_SHARE_READ, nullptr, OPEN_ALWAYS, 0, nullptr);
   if (seed.empty() || s_results == INVALID_HANDLE_VALUE) return 2;
@@ -166,7 +146,7 @@ int wmain(int argc, wchar_t** argv) {
       Line("skip " + std::to_string(i) + "\n");
       continue;
     }
-    if (!WriteAll(argv[5], m.text)) return 2;
+    if (!hkbstandin::WriteWholeFile(argv[5], m.text)) return 2;
     Call call{&dll, load, load ? nullptr : argv[10], E_PENDING, {}};
     HANDLE thread = ::CreateThread(nullptr, 0, &CallThread, &call, 0, nullptr);
     if (!thread) return 2;

@@ -66,6 +66,18 @@ inline std::string ReadWholeFile(const std::wstring& path) {
   return text;
 }
 
+// Replaces the file with `text`; false when it cannot be written whole.
+inline bool WriteWholeFile(const std::wstring& path, const std::string& text) {
+  const HANDLE f = ::CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
+                                 CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (f == INVALID_HANDLE_VALUE) return false;
+  DWORD put = 0;
+  const bool ok =
+      ::WriteFile(f, text.data(), static_cast<DWORD>(text.size()), &put, nullptr) && put == text.size();
+  ::CloseHandle(f);
+  return ok;
+}
+
 // The scenario as key/value pairs, in file order.
 using Scenario = std::vector<std::pair<std::string, std::string>>;
 
