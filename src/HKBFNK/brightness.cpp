@@ -21,6 +21,8 @@
 #include "fnk_logic.h"
 #include "fnk_state.h"
 #include "hkb/com.h"
+#include "hkb/guard.h"
+#include "hkb/unique.h"
 
 namespace {
 
@@ -277,14 +279,15 @@ HRESULT SetPanelBrightness(int level) {
 // The display-brightness value of the active power scheme for the current
 // power source.
 bool ReadSchemeBrightness(DWORD* value) {
-  GUID* active = nullptr;
-  const DWORD got = ::PowerGetActiveScheme(nullptr, &active);
-  if (got != ERROR_SUCCESS || !active) {
-    if (active) ::LocalFree(active);
-    return false;
+  hkb::LocalPtr<GUID> active;
+  {
+    GUID* got = nullptr;
+    const DWORD status = ::PowerGetActiveScheme(nullptr, &got);
+    active.reset(got);
+    if (status != ERROR_SUCCESS || !active) return false;
   }
   const GUID scheme = *active;
-  ::LocalFree(active);
+  active.reset();
 
   SYSTEM_POWER_STATUS status = {};
   if (!::GetSystemPowerStatus(&status)) return false;
@@ -324,15 +327,6 @@ void ShutdownWmi(bool processEnding) {
   s_comInit.reset();  // CoUninitialize, once, on the thread that initialised
 }
 
-template <class F>
-int Guarded(F&& f) {
-  try {
-    return f();
-  } catch (...) {
-    return 0;
-  }
-}
-
 }  // namespace
 
 namespace hkbfnk {
@@ -345,7 +339,7 @@ int VersionCodeNow() {
 }  // namespace hkbfnk
 
 extern "C" int HKBFNK_SetCurrentBright(int direction) {
-  return Guarded([&] {
+  return hkb::Guarded(0, [&] {
     if (hkbfnk::VersionCodeNow() < hkbfnk::kGateStepBrightness) return 0;
     if (!s_tableLoaded) {
       s_panelName[0] = L'\0';
@@ -362,7 +356,7 @@ extern "C" int HKBFNK_SetCurrentBright(int direction) {
 }
 
 extern "C" int HKBFNK_MatchMonitorBrightness(void) {
-  return Guarded([&] {
+  return hkb::Guarded(0, [&] {
     if (hkbfnk::VersionCodeNow() < hkbfnk::kGateMatchScheme) return 0;
     DWORD scheme = 0;
     if (!ReadSchemeBrightness(&scheme)) return 0;

@@ -9,6 +9,7 @@
 #include "HKBFNK.h"
 #include "fnk_logic.h"
 #include "fnk_state.h"
+#include "hkb/guard.h"
 
 namespace {
 
@@ -30,7 +31,7 @@ std::unique_ptr<T[]> Allocate(UINT32 count) {
 }  // namespace
 
 extern "C" int HKBFNK_QueryDisplayConfig(void) {
-  try {
+  return hkb::Guarded(0, [&] {
     if (hkbfnk::VersionCodeNow() < hkbfnk::kGateQueryTopology) return 0;
     UINT32 pathCount = 0;
     UINT32 modeCount = 0;
@@ -46,13 +47,11 @@ extern "C" int HKBFNK_QueryDisplayConfig(void) {
                                              modes.get(), &topology);
     if (result != ERROR_SUCCESS) return 0;
     return static_cast<int>(topology);
-  } catch (...) {
-    return 0;
-  }
+  });
 }
 
 extern "C" int HKBFNK_RightRotate(void) {
-  try {
+  return hkb::Guarded(0, [&] {
     UINT32 pathCount = 0;
     UINT32 modeCount = 0;
     std::unique_ptr<DISPLAYCONFIG_PATH_INFO[]> paths;
@@ -89,7 +88,5 @@ extern "C" int HKBFNK_RightRotate(void) {
     return ::SetDisplayConfig(pathCount, paths.get(), modeCount, modes.get(), kApplyRotation) == ERROR_SUCCESS
                ? 1
                : 0;
-  } catch (...) {
-    return 0;
-  }
+  });
 }

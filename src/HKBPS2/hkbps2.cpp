@@ -14,6 +14,7 @@
 #include <windows.h>
 
 #include "HKBPS2.h"
+#include "hkb/guard.h"
 #include "hkb/unique.h"
 #include "ps2_device.h"
 #include "shared_section.h"
@@ -69,15 +70,11 @@ void ProcessDetach(bool processEnding) {
 // Exports.
 
 extern "C" int HKBPS2_OpenDevice(void) {
-  try {
-    return hkbps2::OpenDevice();
-  } catch (...) {
-    return 0;
-  }
+  return hkb::Guarded(0, [] { return hkbps2::OpenDevice(); });
 }
 
 extern "C" int HKBPS2_Start(HWND host, DWORD value) {
-  try {
+  return hkb::Guarded(0, [&] {
     hkbps2::s_device.host = host;  // stored also when the call then fails
     hkbps2::s_device.value = value;
     hkbps2::EnsureDrainMutex();
@@ -90,16 +87,13 @@ extern "C" int HKBPS2_Start(HWND host, DWORD value) {
     if (!hidden) return 0;
     hkbps2::DrainUnderMutex(hkbps2::UnloadStarted());
     return hkbps2::StartPolling(hidden) ? 1 : 0;
-  } catch (...) {
-    return 0;
-  }
+  });
 }
 
 extern "C" void HKBPS2_Stop(void) {
-  try {
+  hkb::Guarded([] {
     if (hkbps2::DeviceOpen()) hkbps2::StopPolling();
-  } catch (...) {
-  }
+  });
 }
 
 BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved) {

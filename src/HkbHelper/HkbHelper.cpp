@@ -1,10 +1,12 @@
 // HkbHelper: the app catalogue and launch library. Loading it does no work of
 // its own; the module-wide objects start empty, and the reference-counted
 // HkbhInitialize / HkbhFinalize start and stop what the catalogue needs. No
-// exception leaves an export: each one catches at its boundary and returns a
-// result.
+// exception leaves an export: each one is guarded at its boundary and
+// returns a result.
 #include <windows.h>
 
+#include "hkb/guard.h"
+#include "hkb/unique.h"
 #include "hkbh_log.h"
 #include "hkbh_reg.h"
 #include "launch.h"
@@ -88,72 +90,45 @@ BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID reserved) {
 extern "C" {
 
 HRESULT WINAPI HkbhInitialize() {
-  try {
-    return Initialize();
-  } catch (...) {
-    return E_FAIL;
-  }
+  return hkb::Guarded(E_FAIL, [&] { return Initialize(); });
 }
 
 void WINAPI HkbhFinalize() {
-  try {
-    Finalize();
-  } catch (...) {
-  }
+  hkb::Guarded([] { Finalize(); });
 }
 
 HRESULT WINAPI HkbhIsInstalled(const wchar_t* packageFamilyName, BOOL* isInstalled) {
-  try {
-    return HkbhQueryIsInstalled(packageFamilyName, isInstalled);
-  } catch (...) {
-    return E_FAIL;
-  }
+  return hkb::Guarded(E_FAIL, [&] { return HkbhQueryIsInstalled(packageFamilyName, isInstalled); });
 }
 
 HRESULT WINAPI HkbhIsInstalledByAppUserModeID(const wchar_t* appUserModelId, BOOL* isInstalled) {
-  try {
-    return HkbhQueryIsInstalledByAppUserModeID(appUserModelId, isInstalled);
-  } catch (...) {
-    return E_FAIL;
-  }
+  return hkb::Guarded(E_FAIL,
+                      [&] { return HkbhQueryIsInstalledByAppUserModeID(appUserModelId, isInstalled); });
 }
 
 HRESULT WINAPI HkbhGetAppDisplayNameByPFN(const wchar_t* packageFamilyName, wchar_t** displayName) {
-  try {
-    return HkbhQueryGetAppDisplayNameByPFN(packageFamilyName, displayName);
-  } catch (...) {
-    return E_FAIL;
-  }
+  return hkb::Guarded(E_FAIL,
+                      [&] { return HkbhQueryGetAppDisplayNameByPFN(packageFamilyName, displayName); });
 }
 
 void WINAPI HkbhReleaseString(void* string) {
   WriteLog("%S IN\r\n", kExportReleaseString);
-  if (string != nullptr) ::LocalFree(string);
+  hkb::LocalPtr<void>(string).reset();  // nothing for a null pointer
   WriteLog("%S OUT\r\n", kExportReleaseString);
 }
 
 HRESULT WINAPI HkbhLaunchBySearch(const wchar_t* name, UINT mode, BOOL useExclusion) {
-  try {
-    return HkbhRunLaunchBySearch(s_PackageManager, name, mode, useExclusion);
-  } catch (...) {
-    return E_FAIL;
-  }
+  return hkb::Guarded(E_FAIL,
+                      [&] { return HkbhRunLaunchBySearch(s_PackageManager, name, mode, useExclusion); });
 }
 
 HRESULT WINAPI HkbhLaunchIEBySearch(UINT tileMode, UINT searchMode, BOOL useExclusion) {
-  try {
-    return HkbhRunLaunchIEBySearch(s_PackageManager, tileMode, searchMode, useExclusion);
-  } catch (...) {
-    return E_FAIL;
-  }
+  return hkb::Guarded(
+      E_FAIL, [&] { return HkbhRunLaunchIEBySearch(s_PackageManager, tileMode, searchMode, useExclusion); });
 }
 
 HRESULT WINAPI HkbhLaunchByManager(const wchar_t* appUserModelId, const wchar_t* arguments) {
-  try {
-    return HkbhRunLaunchByManager(appUserModelId, arguments);
-  } catch (...) {
-    return E_FAIL;
-  }
+  return hkb::Guarded(E_FAIL, [&] { return HkbhRunLaunchByManager(appUserModelId, arguments); });
 }
 
 }  // extern "C"

@@ -109,6 +109,15 @@ bool OpenClipboardHolds(const wchar_t* text) {
   return ::wcsnlen(held, units) == length && std::wmemcmp(held, text, length) == 0;
 }
 
+// COM on the thread that initialized the library. Only Finalize ends it, on
+// that thread; a library unloaded without Finalize leaves it to the host.
+struct ComUntilFinalize {
+  std::optional<hkb::ComInit> com;
+  ~ComUntilFinalize() {
+    if (com) com->dismiss();
+  }
+} s_com;
+
 }  // namespace
 
 hkb::ComPtr<IAppVisibility> CHkbhMonitorMode::m_pImmersiveMode;
@@ -117,8 +126,10 @@ CHkbhMonitorMode::~CHkbhMonitorMode() = default;
 
 HRESULT CHkbhMonitorMode::Initialize() {
   WriteLog("%S IN\r\n", kInitialize);
-  HRESULT hr = ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+  s_com.com.emplace(COINIT_APARTMENTTHREADED);
+  HRESULT hr = s_com.com->result();
   if (FAILED(hr)) {
+    s_com.com.reset();
     WriteLog("%S OUT CoInitializeEx:(%d)\r\n", kInitialize, static_cast<int>(hr));
     return hr;
   }
@@ -128,7 +139,7 @@ HRESULT CHkbhMonitorMode::Initialize() {
   if (SUCCEEDED(hr) && !service) hr = E_NOINTERFACE;
   if (FAILED(hr)) {
     service.reset();
-    ::CoUninitialize();
+    s_com.com.reset();
     m_pImmersiveMode.reset();
     WriteLog("%S OUT CoCreateInstance:(%d)\r\n", kInitialize, static_cast<int>(hr));
     return hr;
@@ -141,7 +152,7 @@ HRESULT CHkbhMonitorMode::Initialize() {
 void CHkbhMonitorMode::Finalize() {
   WriteLog("%S IN\r\n", kFinalize);
   m_pImmersiveMode.reset();
-  ::CoUninitialize();
+  s_com.com.reset();
   WriteLog("%S OUT\r\n", kFinalize);
 }
 

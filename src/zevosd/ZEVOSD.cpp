@@ -13,6 +13,7 @@
 #include "OSDText.h"
 #include "ZEVOSD.h"
 #include "hkb/framework.h"
+#include "hkb/guard.h"
 #include "hkb/sync.h"
 
 namespace {
@@ -110,19 +111,15 @@ class CZEVOSDApp : public CWinApp {
 static CZEVOSDApp theApp;
 
 extern "C" int OnScreen_Display(const OSD_REQUEST* request) {
-  try {
+  return hkb::Guarded(0, [&] {
     std::lock_guard lock(s_requestLock);
     return Display(request);
-  } catch (...) {
-    return 0;
-  }
+  });
 }
 
 extern "C" int OnScreen_DisplayA(const OSD_REQUESTA* request) {
-  try {
+  return hkb::Guarded(0, [&] {
     std::lock_guard lock(s_requestLock);
     return DisplayA(request);
-  } catch (...) {
-    return 0;
-  }
+  });
 }

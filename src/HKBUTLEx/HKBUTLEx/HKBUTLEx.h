@@ -53,10 +53,7 @@ class CHKBUTLExApp : public CWinAppEx {
   hkb::UniqueModule m_hDspMode;
   hkb::UniqueModule m_hHkbHelper;
 
-  struct ArgvFree {
-    void operator()(LPWSTR* argv) const noexcept { ::LocalFree(argv); }
-  };
-  std::unique_ptr<LPWSTR, ArgvFree> m_pArgv;
+  hkb::LocalPtr<LPWSTR> m_pArgv;
   std::unique_ptr<CHKBUTLExDlg> m_pTargetDlg;
 };
 

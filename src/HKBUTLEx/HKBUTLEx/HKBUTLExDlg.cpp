@@ -8,6 +8,7 @@
 #include "HKBUTLEx.h"
 #include "MyMessageBox.h"
 #include "hkb/com.h"
+#include "hkb/registry.h"
 #include "launcher_logic.h"
 #include "resource.h"
 
@@ -107,13 +108,6 @@ BOOL CHKBUTLExDlg::IsCompanionProduct() {
 
 std::wstring CHKBUTLExDlg::ReadRegistryString(HKEY root, const wchar_t* key, const wchar_t* valueName,
                                               const std::wstring& defaultValue) {
-  hkb::UniqueKey opened;
-  if (::RegOpenKeyExW(root, key, 0, KEY_READ, opened.put()) != ERROR_SUCCESS) return defaultValue;
-  constexpr DWORD kChars = 2048;  // 4096 bytes
-  wchar_t buffer[kChars] = {};
-  DWORD size = sizeof buffer;
-  if (::RegQueryValueExW(opened.get(), valueName, nullptr, nullptr, reinterpret_cast<BYTE*>(buffer), &size) !=
-      ERROR_SUCCESS)
-    return defaultValue;
-  return std::wstring(buffer, ::wcsnlen(buffer, kChars));
+  constexpr std::size_t kChars = 2048;  // 4096 bytes
+  return hkb::ReadRegText<kChars>(root, key, valueName).value_or(defaultValue);
 }

@@ -1,6 +1,7 @@
 #include "KorunePromptDlg.h"
 
 #include "HKBUTLEx.h"
+#include "hkb/registry.h"
 #include "hkb/unique.h"
 #include "resource.h"
 
@@ -14,15 +15,10 @@ constexpr UINT kForegroundPeriodMs = 100;
 }  // namespace
 
 int ReadShowPromptSetting() {
-  hkb::UniqueKey key;
-  if (::RegOpenKeyExW(HKEY_CURRENT_USER, kSettingsKey, 0, KEY_READ, key.put()) != ERROR_SUCCESS) return 1;
   // Any type; only the first four bytes count, and a larger value is unreadable.
-  DWORD value = 0;
-  DWORD size = sizeof value;
-  if (::RegQueryValueExW(key.get(), kShowPromptValue, nullptr, nullptr, reinterpret_cast<BYTE*>(&value),
-                         &size) != ERROR_SUCCESS)
-    return 1;
-  return value == 0 ? 0 : 1;
+  const hkb::RegDword read = hkb::ReadRegDword(HKEY_CURRENT_USER, kSettingsKey, kShowPromptValue);
+  if (read.status != ERROR_SUCCESS) return 1;
+  return read.value == 0 ? 0 : 1;
 }
 
 int WriteShowPromptSetting(int show) {

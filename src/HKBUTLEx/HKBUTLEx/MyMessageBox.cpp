@@ -1,17 +1,11 @@
 #include "MyMessageBox.h"
 
-// GDI+'s headers expect the min/max macros that NOMINMAX keeps out.
-#include <algorithm>
-namespace Gdiplus {
-using std::max;
-using std::min;
-}  // namespace Gdiplus
-#include <gdiplus.h>
-
 #include <cstring>
 #include <cwchar>
+#include <utility>
 
 #include "HKBUTLEx.h"
+#include "hkb/gdiplus.h"
 #include "hkb/unique.h"
 #include "launcher_logic.h"
 #include "resource.h"
@@ -67,9 +61,9 @@ BOOL CMyMessageBox::OnInitDialog() {
   const std::wstring failedToStart = LoadResourceString(IDS_FAILED_TO_START);
   const std::wstring mayNotBeInstalled = LoadResourceString(IDS_MAY_NOT_BE_INSTALLED);
 
-  Gdiplus::GdiplusStartupInput input;  // version 1, no debug callback, nothing suppressed
-  if (Gdiplus::GdiplusStartup(&m_gdiplusToken, &input, nullptr) != Gdiplus::Ok) {
-    m_gdiplusToken = 0;
+  m_gdiplus = std::make_unique<hkb::GdiplusSession>();
+  if (!*m_gdiplus) {
+    m_gdiplus.reset();
     return TRUE;
   }
   if (!LoadPicture()) return TRUE;
@@ -94,37 +88,29 @@ bool CMyMessageBox::LoadPicture() {
 
   // The image reads its bytes through the stream for as long as it lives; the
   // stream owns the memory block and frees it when released.
-  HGLOBAL block = ::GlobalAlloc(GMEM_MOVEABLE, size);
+  hkb::UniqueGlobal block(::GlobalAlloc(GMEM_MOVEABLE, size));
   if (!block) return false;
-  void* copy = ::GlobalLock(block);
-  if (!copy) {
-    ::GlobalFree(block);
-    return false;
+  {
+    hkb::GlobalLockScope copy(block.get());
+    if (!copy.get()) return false;
+    std::memcpy(copy.get(), bytes, size);
   }
-  std::memcpy(copy, bytes, size);
-  ::GlobalUnlock(block);
-  if (FAILED(::CreateStreamOnHGlobal(block, TRUE, m_pPictureStream.put()))) {
-    ::GlobalFree(block);
-    return false;
-  }
-  Gdiplus::Image* image = Gdiplus::Image::FromStream(m_pPictureStream.get());
+  if (FAILED(::CreateStreamOnHGlobal(block.get(), TRUE, m_pPictureStream.put()))) return false;
+  block.release();  // the stream frees it
+  hkb::GdiplusPtr<Gdiplus::Image> image(Gdiplus::Image::FromStream(m_pPictureStream.get()));
   if (!image || image->GetLastStatus() != Gdiplus::Ok) {
-    delete image;
+    image.reset();
     m_pPictureStream.reset();
     return false;
   }
-  m_pPicture = image;
+  m_pPicture = std::move(image);
   return true;
 }
 
 void CMyMessageBox::ReleasePicture() {
-  delete m_pPicture;
-  m_pPicture = nullptr;
+  m_pPicture.reset();
   m_pPictureStream.reset();
-  if (m_gdiplusToken) {
-    Gdiplus::GdiplusShutdown(m_gdiplusToken);
-    m_gdiplusToken = 0;
-  }
+  m_gdiplus.reset();
 }
 
 std::wstring CMyMessageBox::FitNameToBox(const std::wstring& name) {
@@ -156,7 +142,7 @@ void CMyMessageBox::PaintPicture() {
                                        Gdiplus::Point(area.right, area.top),
                                        Gdiplus::Point(area.left, area.top + (area.right - area.left))};
     Gdiplus::Graphics graphics(dc);
-    graphics.DrawImage(m_pPicture, corners, 3);
+    graphics.DrawImage(m_pPicture.get(), corners, 3);
   }
   ::EndPaint(m_hWnd, &ps);
 }

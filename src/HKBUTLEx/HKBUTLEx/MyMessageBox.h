@@ -14,6 +14,9 @@
 namespace Gdiplus {
 class Image;
 }
+namespace hkb {
+class GdiplusSession;
+}
 
 // Posted by one launcher process to the box of another: come to the front.
 inline constexpr UINT WM_HKBUTLEX_RAISEBOX = WM_APP + 0x64;
@@ -48,8 +51,9 @@ class CMyMessageBox : public CDialogEx {
 
   HWND m_hMessage = nullptr;  // control 1003
   HWND m_hPicture = nullptr;  // control 1004, where the picture goes
-  ULONG_PTR m_gdiplusToken = 0;
-  // The image reads from the stream for as long as it lives.
+  // GDI+ from the dialog's start to its end; the image reads from the stream
+  // for as long as it lives.
+  std::unique_ptr<hkb::GdiplusSession> m_gdiplus;
   hkb::ComPtr<IStream> m_pPictureStream;
-  Gdiplus::Image* m_pPicture = nullptr;
+  std::unique_ptr<Gdiplus::Image> m_pPicture;
 };

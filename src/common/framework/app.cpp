@@ -1,5 +1,9 @@
 #include "hkb/app.h"
 
+#include <optional>
+
+#include "hkb/guard.h"
+
 int CWinAppEx::Run() {
   MSG msg;
   for (;;) {
@@ -27,17 +31,13 @@ int RunProgram(HINSTANCE instance, int nCmdShow) {
   if (!app) return -1;
   app->m_hInstance = instance;
   app->m_nCmdShow = nCmdShow;
-  int code = 0;
-  try {
-    if (app->InitInstance()) code = app->Run();
-  } catch (...) {
+  int code = hkb::Guarded(-1, [&] { return app->InitInstance() ? app->Run() : 0; });
+  const std::optional<int> exitCode =
+      hkb::Guarded(std::optional<int>(), [&] { return std::optional<int>(app->ExitInstance()); });
+  if (!exitCode) {
     code = -1;
-  }
-  try {
-    const int exitCode = app->ExitInstance();
-    if (code == 0) code = exitCode;
-  } catch (...) {
-    code = -1;
+  } else if (code == 0) {
+    code = *exitCode;
   }
   app->m_pMainWnd = nullptr;
   return code;

@@ -1,4 +1,5 @@
 #include "hkb/framework.h"
+#include "hkb/guard.h"
 
 extern "C" IMAGE_DOS_HEADER __ImageBase;
 
@@ -21,19 +22,12 @@ namespace hkb::framework {
 BOOL ProcessAttach(HINSTANCE instance) {
   if (!s_pApp) return TRUE;
   s_pApp->m_hInstance = instance;
-  try {
-    return s_pApp->InitInstance();
-  } catch (...) {
-    return FALSE;
-  }
+  return hkb::Guarded(FALSE, [] { return s_pApp->InitInstance(); });
 }
 
 void ProcessDetach() {
   if (s_pApp) {
-    try {
-      s_pApp->ExitInstance();
-    } catch (...) {
-    }
+    hkb::Guarded([] { s_pApp->ExitInstance(); });
   }
   UnregisterWndClasses();
 }

@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "hkb/framework.h"
+#include "hkb/guard.h"
 #include "hkb/sync.h"
 
 namespace {
@@ -165,14 +166,10 @@ LRESULT CALLBACK CWnd::StaticWindowProc(HWND hWnd, UINT message, WPARAM wParam, 
 
   DispatchedMessage current{hWnd, message, wParam, lParam, wnd, false, t_message};
   t_message = &current;
-  LRESULT result;
-  try {
-    result = wnd->WindowProc(message, wParam, lParam);
-  } catch (...) {
-    // No exception may unwind through the system's frames: a failed
-    // WM_CREATE / WM_NCCREATE fails the creation, anything else is dropped.
-    result = message == WM_CREATE ? -1 : (message == WM_NCCREATE ? FALSE : 0);
-  }
+  // No exception may unwind through the system's frames: a failed
+  // WM_CREATE / WM_NCCREATE fails the creation, anything else is dropped.
+  const LRESULT failed = message == WM_CREATE ? -1 : (message == WM_NCCREATE ? FALSE : 0);
+  const LRESULT result = hkb::Guarded(failed, [&] { return wnd->WindowProc(message, wParam, lParam); });
   if (message == WM_NCDESTROY && !current.gone) {
     {
       std::lock_guard lock(s_linkLock);
@@ -181,10 +178,7 @@ LRESULT CALLBACK CWnd::StaticWindowProc(HWND hWnd, UINT message, WPARAM wParam, 
       }
       if (wnd->m_hWnd == hWnd) wnd->m_hWnd = nullptr;
     }
-    try {
-      wnd->PostNcDestroy();  // may delete the object
-    } catch (...) {
-    }
+    hkb::Guarded([&] { wnd->PostNcDestroy(); });  // may delete the object
   }
   t_message = current.outer;
   if (!current.gone) --wnd->m_dispatching;

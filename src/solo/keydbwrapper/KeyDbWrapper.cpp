@@ -9,6 +9,7 @@
 
 #include <string_view>
 
+#include "hkb/module.h"
 #include "keyDbObj.h"
 #include "keydb_logic.h"
 #include "registrar.h"
@@ -112,8 +113,7 @@ void CKeyDbWrapperModule::Term() noexcept {
 HRESULT CKeyDbWrapperModule::LoadTypeInfo() noexcept {
   if (m_pTypeInfo && m_pInvokeInfo) return S_OK;
   wchar_t module[MAX_PATH] = {};
-  const DWORD n = ::GetModuleFileNameW(nullptr, module, MAX_PATH);
-  if (n == 0 || n >= MAX_PATH) return TYPE_E_CANTLOADLIBRARY;
+  if (!hkb::ModuleFileName(nullptr, module)) return TYPE_E_CANTLOADLIBRARY;
   hkb::ComPtr<ITypeLib> lib;
   HRESULT hr = ::LoadTypeLibEx(module, REGKIND_NONE, lib.put());
   if (FAILED(hr)) return hr;
@@ -165,10 +165,8 @@ namespace {
 // search for an empty folder, so the own folder is what is set.
 void TakeCurrentFolderOutOfTheSearch() noexcept {
   wchar_t path[MAX_PATH] = {};
-  const DWORD n = ::GetModuleFileNameW(nullptr, path, MAX_PATH);
-  wchar_t* slash = (n > 0 && n < MAX_PATH) ? wcsrchr(path, L'\\') : nullptr;
-  if (slash) *slash = 0;
-  ::SetDllDirectoryW(slash ? path : L"");
+  hkb::CutToFolder(path, hkb::ModuleFileName(nullptr, path));
+  ::SetDllDirectoryW(path);
 }
 
 }  // namespace

@@ -5,6 +5,8 @@
 
 #include "KeyDbWrapper.h"
 #include "atl_string.h"
+#include "hkb/guard.h"
+#include "hkb/module.h"
 #include "hkb/unique.h"
 #include "keydb_logic.h"
 
@@ -142,16 +144,12 @@ HRESULT CkeyDbObj::GetExecpathStatusWrapper(LONG lngApid, LONG* plngStatus) noex
   HRESULT hr = S_FALSE;
   LONG status = kNoStatus;
   wchar_t path[MAX_PATH] = {};
-  const DWORD n = ::GetModuleFileNameW(nullptr, path, MAX_PATH);
-  // A path that filled the whole buffer may be cut short: not the own path.
-  if (n > 0 && n < MAX_PATH) {
+  // A path cut short by the buffer is not the own path: no status then.
+  if (const DWORD n = hkb::ModuleFileName(nullptr, path)) {
     ::CharLowerBuffW(path, n);
-    std::u16string library;
-    try {
-      library = keydb::StatusLibraryPath(std::u16string_view(reinterpret_cast<const char16_t*>(path), n));
-    } catch (...) {
-      library.clear();
-    }
+    const std::u16string library = hkb::Guarded(std::u16string(), [&] {
+      return keydb::StatusLibraryPath(std::u16string_view(reinterpret_cast<const char16_t*>(path), n));
+    });
     if (!library.empty()) {
       hkb::UniqueModule lib(::LoadLibraryW(reinterpret_cast<const wchar_t*>(library.c_str())));
       if (lib) {

@@ -6,6 +6,8 @@
 #include <string_view>
 
 #include "hkb/com.h"
+#include "hkb/guard.h"
+#include "hkb/module.h"
 #include "hkb/unique.h"
 #include "rgs_script.h"
 
@@ -109,13 +111,11 @@ LSTATUS UnregisterKeys(HKEY parent, const std::vector<rgs::Key>& keys) {
 
 std::wstring ModulePath() {
   wchar_t path[MAX_PATH] = {};
-  const DWORD n = ::GetModuleFileNameW(nullptr, path, MAX_PATH);
-  if (n == 0 || n >= MAX_PATH) return {};
-  return std::wstring(path, n);
+  return std::wstring(path, hkb::ModuleFileName(nullptr, path));
 }
 
 HRESULT UpdateRegistryFromResource(UINT id, bool do_register) noexcept {
-  try {
+  return hkb::Guarded(E_OUTOFMEMORY, [&]() -> HRESULT {
     std::wstring module = ModulePath();
     if (module.empty()) return HRESULT_FROM_WIN32(ERROR_INSUFFICIENT_BUFFER);
     if (module.find_first_of(L" \t") != std::wstring::npos) module = L"\"" + module + L"\"";
@@ -131,13 +131,11 @@ HRESULT UpdateRegistryFromResource(UINT id, bool do_register) noexcept {
       if (st != ERROR_SUCCESS) return HRESULT_FROM_WIN32(st);
     }
     return S_OK;
-  } catch (...) {
-    return E_OUTOFMEMORY;
-  }
+  });
 }
 
 HRESULT RegisterTypeLibrary() noexcept {
-  try {
+  return hkb::Guarded(E_OUTOFMEMORY, [&]() -> HRESULT {
     const std::wstring module = ModulePath();
     if (module.empty()) return HRESULT_FROM_WIN32(ERROR_INSUFFICIENT_BUFFER);
     hkb::ComPtr<ITypeLib> lib;
@@ -147,13 +145,11 @@ HRESULT RegisterTypeLibrary() noexcept {
     std::wstring path = module;
     std::wstring folder = module.substr(0, module.find_last_of(L'\\'));
     return ::RegisterTypeLib(lib.get(), path.data(), folder.data());
-  } catch (...) {
-    return E_OUTOFMEMORY;
-  }
+  });
 }
 
 HRESULT UnregisterTypeLibrary() noexcept {
-  try {
+  return hkb::Guarded(E_OUTOFMEMORY, [&]() -> HRESULT {
     const std::wstring module = ModulePath();
     if (module.empty()) return HRESULT_FROM_WIN32(ERROR_INSUFFICIENT_BUFFER);
     hkb::ComPtr<ITypeLib> lib;
@@ -165,9 +161,7 @@ HRESULT UnregisterTypeLibrary() noexcept {
     hr = ::UnRegisterTypeLib(attr->guid, attr->wMajorVerNum, attr->wMinorVerNum, attr->lcid, attr->syskind);
     lib->ReleaseTLibAttr(attr);
     return hr;
-  } catch (...) {
-    return E_OUTOFMEMORY;
-  }
+  });
 }
 
 }  // namespace keydb

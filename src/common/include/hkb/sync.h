@@ -10,9 +10,11 @@
 
 namespace hkb {
 
-// A slim reader/writer lock taken exclusively; needs no clean-up, so it may
-// live in a static of a DLL and be used until the module is unloaded. Not
-// recursive: a thread that holds it must not take it again.
+// A slim reader/writer lock: exclusive for writers (std::lock_guard,
+// std::unique_lock), shared among readers (std::shared_lock). Needs no
+// clean-up, so it may live in a static of a DLL and be used until the module
+// is unloaded. Not recursive in either mode: a thread that holds it must not
+// take it again.
 class SrwLock {
  public:
   SrwLock() noexcept = default;
@@ -21,6 +23,9 @@ class SrwLock {
   void lock() noexcept { ::AcquireSRWLockExclusive(&m_lock); }
   bool try_lock() noexcept { return ::TryAcquireSRWLockExclusive(&m_lock) != 0; }
   void unlock() noexcept { ::ReleaseSRWLockExclusive(&m_lock); }
+  void lock_shared() noexcept { ::AcquireSRWLockShared(&m_lock); }
+  bool try_lock_shared() noexcept { return ::TryAcquireSRWLockShared(&m_lock) != 0; }
+  void unlock_shared() noexcept { ::ReleaseSRWLockShared(&m_lock); }
 
  private:
   SRWLOCK m_lock = SRWLOCK_INIT;

@@ -6,6 +6,7 @@
 #include <windows.h>
 #include <winsvc.h>
 
+#include <memory>
 #include <utility>
 
 namespace hkb {
@@ -130,6 +131,16 @@ using UniqueMemDc = Unique<MemDcTraits>;
 using UniqueService = Unique<ServiceTraits>;
 using UniqueWindow = Unique<WindowTraits>;
 using UniqueGlobal = Unique<GlobalTraits>;
+
+// Memory the system allocated with LocalAlloc and hands to the caller to
+// free (CommandLineToArgvW, FormatMessageW, PowerGetActiveScheme, ...), or a
+// LocalAlloc block of one's own: LocalPtr<wchar_t> for a string,
+// LocalPtr<LPWSTR> for an argument vector.
+struct LocalFreer {
+  void operator()(void* p) const noexcept { ::LocalFree(p); }
+};
+template <class T>
+using LocalPtr = std::unique_ptr<T, LocalFreer>;
 
 // A window DC from GetDC, given back with ReleaseDC.
 class WindowDc {
