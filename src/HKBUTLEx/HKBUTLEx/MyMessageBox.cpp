@@ -11,9 +11,9 @@ using std::min;
 #include <cstring>
 #include <cwchar>
 
-#include "HKBUTLEx.h"
 #include "hkb/unique.h"
 #include "launcher_logic.h"
+#include "launcher_shared.h"
 #include "resource.h"
 
 void ForceForeground(HWND wnd) {
