@@ -18,6 +18,15 @@ inline constexpr size_t kHkbhLogEntryBytes = 1024;
 // A message longer than the entry buffer is cut and still ends with CR LF.
 int WriteLog(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
+// A string argument as the entries show it: "(null)" for none.
+inline const wchar_t* HkbhTraceText(const wchar_t* s) { return s ? s : L"(null)"; }
+// Writes the closing entry of a traced call, "<name> OUT(0x<result>)", and
+// gives the result back.
+inline HRESULT HkbhTraceOut(const wchar_t* name, HRESULT hr) {
+  WriteLog("%S OUT(0x%08X)\r\n", name, static_cast<unsigned>(hr));
+  return hr;
+}
+
 // The log switch, set at every initialization of the library.
 void HkbhSetLogSwitch(BOOL on);
 BOOL HkbhIsLogSwitchOn();

@@ -28,11 +28,6 @@ constexpr int kResendPasses = 20;
 constexpr int kSearchPaneGonePolls = 10;
 constexpr DWORD kPollMs = 100;
 
-HRESULT Out(const wchar_t* name, HRESULT hr) {
-  WriteLog("%S OUT(0x%08X)\r\n", name, static_cast<unsigned>(hr));
-  return hr;
-}
-
 WORD ShiftScanCode() { return static_cast<WORD>(::MapVirtualKeyW(VK_SHIFT, MAPVK_VK_TO_VSC)); }
 
 // From the first paste on, the search holds the Shift key down and the
@@ -87,8 +82,8 @@ HRESULT HkbhRunLaunchBySearch(CHkbhPackageManager& packages, const wchar_t* name
                               BOOL useExclusion) {
   WriteLog("%S(%S, %d, %d) IN\r\n", kLaunchBySearch, name ? name : L"(null)", static_cast<int>(mode),
            static_cast<int>(useExclusion));
-  if (name == nullptr) return Out(kLaunchBySearch, E_POINTER);
-  if (*name == L'\0' || mode > hkbh::kLastSearchMode) return Out(kLaunchBySearch, E_INVALIDARG);
+  if (name == nullptr) return HkbhTraceOut(kLaunchBySearch, E_POINTER);
+  if (*name == L'\0' || mode > hkbh::kLastSearchMode) return HkbhTraceOut(kLaunchBySearch, E_INVALIDARG);
 
   std::wstring keyword;
   BOOL exactMatch = FALSE;
@@ -96,11 +91,11 @@ HRESULT HkbhRunLaunchBySearch(CHkbhPackageManager& packages, const wchar_t* name
     HkbhExcludeList exclude;
     if (useExclusion) {
       const HRESULT hr = packages.GetExcludeAppNameList(name, &exclude, &exactMatch);
-      if (FAILED(hr)) return Out(kLaunchBySearch, hr);
+      if (FAILED(hr)) return HkbhTraceOut(kLaunchBySearch, hr);
     }
     keyword = hkbh::BuildSearchKeyword(name, exclude);
   } catch (const std::bad_alloc&) {
-    return Out(kLaunchBySearch, E_OUTOFMEMORY);
+    return HkbhTraceOut(kLaunchBySearch, E_OUTOFMEMORY);
   }
   WriteLog("%S szKeyword = %S \r\n", kLaunchBySearch, keyword.c_str());
 
@@ -121,7 +116,7 @@ HRESULT HkbhRunLaunchBySearch(CHkbhPackageManager& packages, const wchar_t* name
     // Q has been released), so nothing needs to be let go.
     CHkbhClipboard::PutBack(searched, earlier);
     WriteLog("%S The search text is not on the clipboard: nothing pasted.\r\n", kLaunchBySearch);
-    return Out(kLaunchBySearch, CLIPBRD_E_CANT_SET);
+    return HkbhTraceOut(kLaunchBySearch, CLIPBRD_E_CANT_SET);
   }
   SearchInputGuard guard(searched, earlier);
   if (hkbh::ModePressesEnter(mode)) {
@@ -137,7 +132,7 @@ HRESULT HkbhRunLaunchBySearch(CHkbhPackageManager& packages, const wchar_t* name
   CHkbhKeyEmulate::Sendinput_Key(VK_SHIFT, ShiftScanCode(), KEYEVENTF_KEYUP);
   guard.Dismiss();
   ::Sleep(kAfterShiftReleaseMs);
-  return Out(kLaunchBySearch, S_OK);
+  return HkbhTraceOut(kLaunchBySearch, S_OK);
 }
 
 HRESULT HkbhRunLaunchIEBySearch(CHkbhPackageManager& packages, UINT tileMode, UINT searchMode,
@@ -145,7 +140,7 @@ HRESULT HkbhRunLaunchIEBySearch(CHkbhPackageManager& packages, UINT tileMode, UI
   WriteLog("%S(%d, %d, %d) IN\r\n", kLaunchIEBySearch, static_cast<int>(tileMode),
            static_cast<int>(searchMode), static_cast<int>(useExclusion));
   if (tileMode > hkbh::kLastTileMode || searchMode > hkbh::kLastSearchMode)
-    return Out(kLaunchIEBySearch, E_INVALIDARG);
+    return HkbhTraceOut(kLaunchIEBySearch, E_INVALIDARG);
 
   DWORD oldValue = 1;
   const LONG read = CHkbhReg::GetCurrentTileImmersiveActivation(&oldValue);
@@ -179,14 +174,14 @@ HRESULT HkbhRunLaunchIEBySearch(CHkbhPackageManager& packages, UINT tileMode, UI
     Restore restore{read, changed, oldValue};
     hr = HkbhRunLaunchBySearch(packages, kBrowserName, searchMode, useExclusion);
   }
-  return Out(kLaunchIEBySearch, hr);
+  return HkbhTraceOut(kLaunchIEBySearch, hr);
 }
 
 HRESULT HkbhRunLaunchByManager(const wchar_t* appUserModelId, const wchar_t* arguments) {
   WriteLog("%S(%S, %S) IN\r\n", kLaunchByManager, appUserModelId ? appUserModelId : L"(null)",
            arguments ? arguments : L"(null)");
-  if (appUserModelId == nullptr) return Out(kLaunchByManager, E_POINTER);
-  if (*appUserModelId == L'\0') return Out(kLaunchByManager, E_INVALIDARG);
+  if (appUserModelId == nullptr) return HkbhTraceOut(kLaunchByManager, E_POINTER);
+  if (*appUserModelId == L'\0') return HkbhTraceOut(kLaunchByManager, E_INVALIDARG);
   HRESULT hr;
   {
     hkb::ComInit com(COINIT_APARTMENTTHREADED);

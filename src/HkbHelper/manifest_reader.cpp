@@ -4,12 +4,13 @@
 
 #include <cwchar>
 
-#include "app_name_list.h"
+#include "app_records.h"
 #include "appx_api.h"
 #include "catalogue_logic.h"
 #include "hkb/com.h"
 #include "hkbh_log.h"
 #include "hkbh_reg.h"
+#include "hkbh_result.h"
 #include "xml_io.h"
 
 HkbhLoadIndirectStringFn s_pfnLoadIndirectString = &::SHLoadIndirectString;
@@ -31,13 +32,6 @@ constexpr wchar_t kDisplayName[] = L"CHkbhManifestReader::GetAppDisplayName";
 constexpr wchar_t kMoveTo[] = L"CHkbhManifestReader::MoveToElementByName";
 constexpr wchar_t kAttribute[] = L"CHkbhManifestReader::GetAttributeValueByName";
 constexpr wchar_t kConvert[] = L"CHkbhManifestReader::ConvertMsResourceToString";
-
-const wchar_t* Text(const wchar_t* s) { return s ? s : L"(null)"; }
-
-HRESULT Out(const wchar_t* name, HRESULT hr) {
-  WriteLog("%S OUT(0x%08X)\r\n", name, static_cast<unsigned>(hr));
-  return hr;
-}
 
 // Folds a name read from the manifest and, when it is an "ms-resource:"
 // reference that resolves, takes the resolved text instead.
@@ -75,7 +69,7 @@ HRESULT ReadApplicationNames(IXmlReader* reader, const CHkbhPackage& package, st
 }  // namespace
 
 HRESULT CHkbhManifestReader::MoveToElementByName(IXmlReader* reader, const wchar_t* name) {
-  WriteLog("%S(%S) IN\r\n", kMoveTo, Text(name));
+  WriteLog("%S(%S) IN\r\n", kMoveTo, HkbhTraceText(name));
   if (reader == nullptr || name == nullptr) return E_POINTER;
   HRESULT hr = S_OK;
   for (;;) {
@@ -84,12 +78,12 @@ HRESULT CHkbhManifestReader::MoveToElementByName(IXmlReader* reader, const wchar
     if (hr != S_OK) break;
     if (type == XmlNodeType_Element && HkbhIsLocalName(reader, name)) break;
   }
-  return Out(kMoveTo, hr);
+  return HkbhTraceOut(kMoveTo, hr);
 }
 
 HRESULT CHkbhManifestReader::GetAttributeValueByName(IXmlReader* reader, const wchar_t* name,
                                                      std::wstring* out) {
-  WriteLog("%S(%S) IN\r\n", kAttribute, Text(name));
+  WriteLog("%S(%S) IN\r\n", kAttribute, HkbhTraceText(name));
   if (reader == nullptr || name == nullptr || out == nullptr) return E_POINTER;
   if (*name == L'\0') return E_INVALIDARG;
   HRESULT hr = reader->MoveToFirstAttribute();
@@ -97,18 +91,19 @@ HRESULT CHkbhManifestReader::GetAttributeValueByName(IXmlReader* reader, const w
     if (HkbhIsLocalName(reader, name)) {
       hr = HkbhGetValue(reader, *out);
       reader->MoveToElement();
-      return Out(kAttribute, FAILED(hr) ? hr : S_OK);
+      return HkbhTraceOut(kAttribute, FAILED(hr) ? hr : S_OK);
     }
     hr = reader->MoveToNextAttribute();
   }
-  if (FAILED(hr)) return Out(kAttribute, hr);
+  if (FAILED(hr)) return HkbhTraceOut(kAttribute, hr);
   reader->MoveToElement();
-  return Out(kAttribute, S_FALSE);
+  return HkbhTraceOut(kAttribute, S_FALSE);
 }
 
 BOOL CHkbhManifestReader::ConvertMsResourceToString(const wchar_t* reference, const wchar_t* fullName,
                                                     const wchar_t* name, wchar_t* out) {
-  WriteLog("%S(%S, %S, %S) IN\r\n", kConvert, Text(reference), Text(fullName), Text(name));
+  WriteLog("%S(%S, %S, %S) IN\r\n", kConvert, HkbhTraceText(reference), HkbhTraceText(fullName),
+           HkbhTraceText(name));
   if (reference == nullptr || fullName == nullptr || name == nullptr || out == nullptr ||
       *fullName == L'\0' || *name == L'\0') {
     WriteLog("%S OUT(%d)\r\n", kConvert, FALSE);
@@ -144,21 +139,21 @@ DWORD CHkbhManifestReader::LoadSetting() {
 }
 
 HRESULT CHkbhManifestReader::AddAppsToPackage(const wchar_t* manifestPath, CHkbhPackage* package) {
-  WriteLog("%S(%S) IN\r\n", kAddApps, Text(manifestPath));
+  WriteLog("%S(%S) IN\r\n", kAddApps, HkbhTraceText(manifestPath));
   const HRESULT hr = LoadSetting() == 1 ? GetAppNameUsingXmlParser(manifestPath, package)
                                         : GetAppNameUsingAPI(manifestPath, package);
-  return Out(kAddApps, hr);
+  return HkbhTraceOut(kAddApps, hr);
 }
 
 HRESULT CHkbhManifestReader::GetAppNameUsingXmlParser(const wchar_t* manifestPath, CHkbhPackage* package) {
-  WriteLog("%S(%S) IN\r\n", kByXml, Text(manifestPath));
+  WriteLog("%S(%S) IN\r\n", kByXml, HkbhTraceText(manifestPath));
   if (manifestPath == nullptr || package == nullptr) return E_POINTER;
   if (*manifestPath == L'\0') return E_INVALIDARG;
   HRESULT hr = S_OK;
   try {
     hkb::ComPtr<IXmlReader> reader;
     hr = HkbhOpenXmlReader(manifestPath, reader);
-    if (FAILED(hr)) return Out(kByXml, hr);
+    if (FAILED(hr)) return HkbhTraceOut(kByXml, hr);
     hr = MoveToElementByName(reader.get(), L"Applications");
     while (SUCCEEDED(hr)) {
       hr = MoveToElementByName(reader.get(), L"Application");
@@ -171,12 +166,12 @@ HRESULT CHkbhManifestReader::GetAppNameUsingXmlParser(const wchar_t* manifestPat
   } catch (...) {
     hr = E_FAIL;
   }
-  return Out(kByXml, hr);
+  return HkbhTraceOut(kByXml, hr);
 }
 
 HRESULT CHkbhManifestReader::IsCanGetAppNameFromManifest(const wchar_t* manifestPath, CHkbhPackage* package,
                                                          BOOL* ok) {
-  WriteLog("%S(%S) IN\r\n", kCheck, Text(manifestPath));
+  WriteLog("%S(%S) IN\r\n", kCheck, HkbhTraceText(manifestPath));
   if (manifestPath == nullptr || package == nullptr || ok == nullptr) return E_POINTER;
   if (*manifestPath == L'\0') return E_INVALIDARG;
   *ok = FALSE;
@@ -184,7 +179,7 @@ HRESULT CHkbhManifestReader::IsCanGetAppNameFromManifest(const wchar_t* manifest
   try {
     hkb::ComPtr<IXmlReader> reader;
     hr = HkbhOpenXmlReader(manifestPath, reader);
-    if (FAILED(hr)) return Out(kCheck, hr);
+    if (FAILED(hr)) return HkbhTraceOut(kCheck, hr);
     hr = MoveToElementByName(reader.get(), L"Applications");
     while (SUCCEEDED(hr)) {
       hr = MoveToElementByName(reader.get(), L"Application");
@@ -208,11 +203,11 @@ HRESULT CHkbhManifestReader::IsCanGetAppNameFromManifest(const wchar_t* manifest
   } catch (...) {
     hr = E_FAIL;
   }
-  return Out(kCheck, hr);
+  return HkbhTraceOut(kCheck, hr);
 }
 
 HRESULT CHkbhManifestReader::GetAppNameUsingAPI(const wchar_t* manifestPath, CHkbhPackage* package) {
-  WriteLog("%S(%S) IN\r\n", kByApi, Text(manifestPath));
+  WriteLog("%S(%S) IN\r\n", kByApi, HkbhTraceText(manifestPath));
   if (manifestPath == nullptr || package == nullptr) return E_POINTER;
   if (*manifestPath == L'\0') return E_INVALIDARG;
   HRESULT hr = S_OK;
@@ -220,7 +215,7 @@ HRESULT CHkbhManifestReader::GetAppNameUsingAPI(const wchar_t* manifestPath, CHk
     // Declared first, so that every interface below is released before COM
     // is uninitialized.
     hkb::ComInit com(COINIT_APARTMENTTHREADED);
-    if (FAILED(com.result()) && com.result() != RPC_E_CHANGED_MODE) return Out(kByApi, com.result());
+    if (FAILED(com.result()) && com.result() != RPC_E_CHANGED_MODE) return HkbhTraceOut(kByApi, com.result());
 
     hkb::ComPtr<IAppxFactory> factory;
     hkb::ComPtr<IStream> stream;
@@ -250,32 +245,32 @@ HRESULT CHkbhManifestReader::GetAppNameUsingAPI(const wchar_t* manifestPath, CHk
   } catch (...) {
     hr = E_FAIL;
   }
-  return Out(kByApi, hr);
+  return HkbhTraceOut(kByApi, hr);
 }
 
 HRESULT CHkbhManifestReader::GetAppDisplayName(const wchar_t* manifestPath, const wchar_t* fullName,
                                                const wchar_t* name, wchar_t** out) {
-  WriteLog("%S(%S) IN\r\n", kDisplayName, Text(manifestPath));
+  WriteLog("%S(%S) IN\r\n", kDisplayName, HkbhTraceText(manifestPath));
   if (manifestPath == nullptr || out == nullptr) return E_POINTER;
   HRESULT hr = S_OK;
   try {
     hkb::ComPtr<IXmlReader> reader;
     hr = HkbhOpenXmlReader(manifestPath, reader);
-    if (FAILED(hr)) return Out(kDisplayName, hr);
+    if (FAILED(hr)) return HkbhTraceOut(kDisplayName, hr);
     hr = MoveToElementByName(reader.get(), L"Applications");
-    if (FAILED(hr)) return Out(kDisplayName, hr);
+    if (FAILED(hr)) return HkbhTraceOut(kDisplayName, hr);
     if (MoveToElementByName(reader.get(), L"Application") != S_OK ||
         MoveToElementByName(reader.get(), L"VisualElements") != S_OK)
-      return Out(kDisplayName, E_FAIL);
+      return HkbhTraceOut(kDisplayName, E_FAIL);
     std::wstring display;
     hr = GetAttributeValueByName(reader.get(), L"DisplayName", &display);
-    if (FAILED(hr)) return Out(kDisplayName, hr);
+    if (FAILED(hr)) return HkbhTraceOut(kDisplayName, hr);
     if (MoveToElementByName(reader.get(), L"Application") == S_OK)
-      return Out(kDisplayName, kHkbhManyApplications);
+      return HkbhTraceOut(kDisplayName, kHkbhManyApplications);
 
     auto* block = static_cast<wchar_t*>(::LocalAlloc(LPTR, kHkbhResolvedChars * sizeof(wchar_t)));
     *out = block;
-    if (block == nullptr) return Out(kDisplayName, E_OUTOFMEMORY);
+    if (block == nullptr) return HkbhTraceOut(kDisplayName, E_OUTOFMEMORY);
     const std::wstring folded = hkbh::FoldLower(display);
     if (!hkbh::StartsWith(folded, hkbh::kMsResource)) {
       const size_t n = folded.size() < kHkbhResolvedChars - 1 ? folded.size() : kHkbhResolvedChars - 1;
@@ -287,5 +282,5 @@ HRESULT CHkbhManifestReader::GetAppDisplayName(const wchar_t* manifestPath, cons
   } catch (...) {
     hr = E_FAIL;
   }
-  return Out(kDisplayName, hr);
+  return HkbhTraceOut(kDisplayName, hr);
 }

@@ -12,6 +12,11 @@
 // queries on any thread, each with its own Windows Runtime initialisation and
 // package-manager object; the refresh thread changes the catalogue while other
 // threads read it through its lock.
+//
+// Files: names, folders and the lifecycle in package_manager.cpp (the role
+// chosen by startup_logic), the refresh thread in package_refresh.cpp, the
+// Start Menu walk in start_menu.cpp, the queries and their exports in
+// package_queries.cpp.
 #pragma once
 
 #include <windows.h>

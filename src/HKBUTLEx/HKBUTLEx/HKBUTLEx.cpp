@@ -56,13 +56,6 @@ BOOL AcquireLauncherMutex() {
 
 }  // namespace
 
-std::wstring LoadResourceString(UINT id) {
-  const wchar_t* text = nullptr;
-  const int length = ::LoadStringW(AfxGetInstanceHandle(), id, reinterpret_cast<LPWSTR>(&text), 0);
-  if (length <= 0 || !text) return {};
-  return std::wstring(text, static_cast<size_t>(length));
-}
-
 CHKBUTLExApp::CHKBUTLExApp() noexcept = default;
 
 CHKBUTLExApp::~CHKBUTLExApp() { TearDown(); }
@@ -74,7 +67,7 @@ BOOL CHKBUTLExApp::InitInstance() {
   ::InitCommonControlsEx(&icc);
 
   RegisterLauncherWindowClass();
-  m_pTargetDlg = std::make_unique<CHKBUTLExDlg>();
+  m_pTargetDlg = std::make_unique<CHKBUTLExDlg>(*this);
   LoadDisplayModeLibrary();
   LoadHelperLibrary();
 
@@ -143,7 +136,7 @@ BOOL CHKBUTLExApp::IsDisplayMode2() {
 }
 
 void CHKBUTLExApp::RunPromptFlow() {
-  CKorunePromptDlg prompt;
+  CKorunePromptDlg prompt(*this);
   if (!ReadShowPromptSetting()) return;
   if (!IsAppInstalled(hkbutlex::FamilyName(m_pTargetDlg->m_strTargetAppId))) return;
   m_pMainWnd = &prompt;

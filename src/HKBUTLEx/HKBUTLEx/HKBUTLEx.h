@@ -10,14 +10,11 @@
 #include "hkb/app.h"
 #include "hkb/unique.h"
 #include "launcher_logic.h"
+#include "launcher_shared.h"
 
 class CHKBUTLExDlg;
 
-// Every launcher window carries this class so that other launcher processes
-// can find it.
-inline constexpr wchar_t kLauncherWindowClass[] = L"HKBUTLEXWINDCLASS";
-
-class CHKBUTLExApp : public CWinAppEx {
+class CHKBUTLExApp : public CWinAppEx, public CLauncherChecks {
  public:
   CHKBUTLExApp() noexcept;
   ~CHKBUTLExApp() override;
@@ -25,11 +22,9 @@ class CHKBUTLExApp : public CWinAppEx {
   // Does the whole run and answers FALSE: the program ends without a message loop.
   BOOL InitInstance() override;
 
-  // Non-zero when the helper library reports the app installed, and whenever
-  // it cannot be asked. An id starting with U+0001 is a package family name.
-  BOOL IsAppInstalled(const std::wstring& id);
-  // 1 when the display-mode library reports mode 2; asked afresh every time.
-  BOOL IsDisplayMode2();
+  // The dialogs' checks, through the libraries bound at start-up.
+  BOOL IsAppInstalled(const std::wstring& id) override;
+  BOOL IsDisplayMode2() override;
 
   using PFN_DSPMODE_Initialize = int (*)();
   using PFN_DSPMODE_Finalize = int (*)();
@@ -58,6 +53,3 @@ class CHKBUTLExApp : public CWinAppEx {
 };
 
 extern CHKBUTLExApp theApp;
-
-// A string of the launcher's string table (empty when missing).
-std::wstring LoadResourceString(UINT id);

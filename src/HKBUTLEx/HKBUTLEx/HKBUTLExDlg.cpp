@@ -5,10 +5,10 @@
 
 #include <cwchar>
 
-#include "HKBUTLEx.h"
 #include "MyMessageBox.h"
 #include "hkb/com.h"
 #include "hkb/registry.h"
+#include "hkb/unique.h"
 #include "launcher_logic.h"
 #include "resource.h"
 
@@ -26,7 +26,7 @@ std::wstring ReadSettingsAppId() {
 
 }  // namespace
 
-CHKBUTLExDlg::CHKBUTLExDlg() : CDialogEx(IDD_HKBUTLEX_DIALOG) {
+CHKBUTLExDlg::CHKBUTLExDlg(CLauncherChecks& checks) : CDialogEx(IDD_HKBUTLEX_DIALOG), m_Checks(checks) {
   const std::wstring explicitAppId = ReadSettingsAppId();
   const std::wstring productName =
       explicitAppId.empty()
@@ -55,7 +55,7 @@ HRESULT CHKBUTLExDlg::OpenSoloPage() {
 
 HRESULT CHKBUTLExDlg::LaunchButtonApp(const std::wstring& appId, const std::wstring& arguments,
                                       const std::wstring& buttonKey) {
-  if (theApp.IsAppInstalled(appId)) {
+  if (m_Checks.IsAppInstalled(appId)) {
     LaunchAppById(appId.c_str(), arguments.c_str());
     return S_OK;
   }

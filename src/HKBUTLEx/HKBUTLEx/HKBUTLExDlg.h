@@ -7,11 +7,13 @@
 #include <string>
 
 #include "hkb/dialog.h"
+#include "launcher_shared.h"
 
 class CHKBUTLExDlg : public CDialogEx {
  public:
-  // Chooses the target app from the registry.
-  CHKBUTLExDlg();
+  // Chooses the target app from the registry; `checks` tells whether an app
+  // is installed.
+  explicit CHKBUTLExDlg(CLauncherChecks& checks);
 
   HRESULT OpenOthersPage();
   HRESULT OpenPowerPage();
@@ -33,6 +35,8 @@ class CHKBUTLExDlg : public CDialogEx {
   std::wstring m_strTargetAppId;
 
  private:
+  CLauncherChecks& m_Checks;
+
   HRESULT ActivateAppWithArguments(const std::wstring& appId, const wchar_t* arguments);
   HRESULT LaunchAppById(const wchar_t* appId, const wchar_t* arguments);
   BOOL OpenUri(const wchar_t* uri);

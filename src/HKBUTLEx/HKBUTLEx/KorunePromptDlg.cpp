@@ -1,6 +1,5 @@
 #include "KorunePromptDlg.h"
 
-#include "HKBUTLEx.h"
 #include "hkb/registry.h"
 #include "hkb/unique.h"
 #include "resource.h"
@@ -34,7 +33,8 @@ int WriteShowPromptSetting(int show) {
   return 1;
 }
 
-CKorunePromptDlg::CKorunePromptDlg() noexcept : CDialogEx(IDD_KORUNEPROMPT) {}
+CKorunePromptDlg::CKorunePromptDlg(CLauncherChecks& checks) noexcept
+    : CDialogEx(IDD_KORUNEPROMPT), m_Checks(checks) {}
 
 void CKorunePromptDlg::DoDataExchange(CDataExchange* pDX) {
   CDialogEx::DoDataExchange(pDX);
@@ -43,7 +43,7 @@ void CKorunePromptDlg::DoDataExchange(CDataExchange* pDX) {
 
 BOOL CKorunePromptDlg::OnInitDialog() {
   CDialogEx::OnInitDialog();
-  if (theApp.IsDisplayMode2()) {
+  if (m_Checks.IsDisplayMode2()) {
     // The modal loop would show the dialog activated, whatever its extended
     // style says; shown here already, without activation, it stays back.
     ::ShowWindow(m_hWnd, SW_SHOWNOACTIVATE);
@@ -77,7 +77,7 @@ BOOL CKorunePromptDlg::OnWndMsg(UINT message, WPARAM wParam, LPARAM lParam, LRES
   if (message == WM_TIMER && wParam == kForegroundTimer) {
     // While the display mode is 2 the prompt stays in the background; at the
     // first tick after that it becomes a normal window and comes forward once.
-    if (!theApp.IsDisplayMode2()) {
+    if (!m_Checks.IsDisplayMode2()) {
       RemoveNoActivate();
       ::SetForegroundWindow(m_hWnd);
       ::KillTimer(m_hWnd, kForegroundTimer);

@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include "hkb/dialog.h"
+#include "launcher_shared.h"
 
 // 0 only when the stored setting exists and reads 0; else 1.
 int ReadShowPromptSetting();
@@ -13,7 +14,8 @@ int WriteShowPromptSetting(int show);
 
 class CKorunePromptDlg : public CDialogEx {
  public:
-  CKorunePromptDlg() noexcept;
+  // `checks` tells the display mode the prompt is shown in.
+  explicit CKorunePromptDlg(CLauncherChecks& checks) noexcept;
 
   // The check box "do not show again" (0 clear).
   BOOL m_bDontShowAgain = 0;
@@ -26,6 +28,8 @@ class CKorunePromptDlg : public CDialogEx {
   BOOL OnWndMsg(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* pResult) override;
 
  private:
+  CLauncherChecks& m_Checks;
+
   // Stores the choice of the check box; the setting changes with either button.
   void StoreChoice();
   void RemoveNoActivate();

@@ -4,10 +4,10 @@
 #include <cwchar>
 #include <utility>
 
-#include "HKBUTLEx.h"
 #include "hkb/gdiplus.h"
 #include "hkb/unique.h"
 #include "launcher_logic.h"
+#include "launcher_shared.h"
 #include "resource.h"
 
 void ForceForeground(HWND wnd) {

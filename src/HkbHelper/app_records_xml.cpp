@@ -1,0 +1,246 @@
+// The records' elements in the catalogue file: how each record writes itself
+// and reads itself back.
+#include "app_records.h"
+
+#include <cstdio>
+#include <new>
+#include <optional>
+
+#include "hkbh_log.h"
+#include "xml_io.h"
+
+namespace {
+
+constexpr wchar_t kMetroToXml[] = L"CHkbhMetroApp::ToXmlNode";
+constexpr wchar_t kDesktopToXml[] = L"CHkbhDesktopApp::ToXmlNode";
+constexpr wchar_t kMetroFromXml[] = L"CHkbhMetroApp::FromXmlNode";
+constexpr wchar_t kDesktopFromXml[] = L"CHkbhDesktopApp::FromXmlNode";
+constexpr wchar_t kPackageFromXml[] = L"CHkbhPackage::FromXmlNode";
+constexpr wchar_t kPackageToXml[] = L"CHkbhPackage::ToXmlNode";
+
+HRESULT WriteAttribute(IXmlWriter* writer, const wchar_t* name, const wchar_t* value) {
+  return HkbhWriteAttribute(writer, name, value);
+}
+
+}  // namespace
+
+// ===========================================================================
+// "MetroApp": the names of one app of a package
+
+HRESULT CHkbhMetroApp::ToXmlNode(IXmlWriter* writer) {
+  WriteLog("%S IN\r\n", kMetroToXml);
+  if (writer == nullptr) return E_POINTER;
+  writer->WriteStartElement(nullptr, L"MetroApp", nullptr);
+  if (!m_DisplayName.empty()) WriteAttribute(writer, L"DisplayName", m_DisplayName.c_str());
+  if (!m_ShortName.empty()) WriteAttribute(writer, L"ShortName", m_ShortName.c_str());
+  if (!m_RubyDisplayName.empty()) WriteAttribute(writer, L"RubyDisplayName", m_RubyDisplayName.c_str());
+  if (!m_RubyShortName.empty()) WriteAttribute(writer, L"RubyShortName", m_RubyShortName.c_str());
+  const HRESULT hr = writer->WriteEndElement();
+  WriteLog("%S OUT(0x%08X)\r\n", kMetroToXml, static_cast<unsigned>(hr));
+  return hr;
+}
+
+HRESULT CHkbhMetroApp::FromXmlNode(IXmlReader* reader, CHkbhMetroApp** app) {
+  WriteLog("%S IN\r\n", kMetroFromXml);
+  if (reader == nullptr || app == nullptr) return E_POINTER;
+  HRESULT hr = S_OK;
+  try {
+    std::wstring display, shortName, rubyDisplay, rubyShort;
+    hr = reader->MoveToFirstAttribute();
+    while (hr == S_OK) {
+      std::wstring* target = nullptr;
+      if (HkbhIsLocalName(reader, L"DisplayName"))
+        target = &display;
+      else if (HkbhIsLocalName(reader, L"ShortName"))
+        target = &shortName;
+      else if (HkbhIsLocalName(reader, L"RubyDisplayName"))
+        target = &rubyDisplay;
+      else if (HkbhIsLocalName(reader, L"RubyShortName"))
+        target = &rubyShort;
+      if (target != nullptr) {
+        hr = HkbhGetValue(reader, *target);
+        if (FAILED(hr)) break;
+      }
+      hr = reader->MoveToNextAttribute();
+    }
+    if (SUCCEEDED(hr)) {
+      *app = new CHkbhMetroApp(display, shortName, rubyDisplay, rubyShort);
+      hr = S_FALSE;
+    }
+  } catch (const std::bad_alloc&) {
+    hr = E_OUTOFMEMORY;
+  }
+  WriteLog("%S OUT(0x%08X)\r\n", kMetroFromXml, static_cast<unsigned>(hr));
+  return hr;
+}
+
+// ===========================================================================
+// "DesktopApp": a Start Menu shortcut
+
+HRESULT CHkbhDesktopApp::ToXmlNode(IXmlWriter* writer) {
+  WriteLog("%S IN\r\n", kDesktopToXml);
+  if (writer == nullptr) return E_POINTER;
+  if (!m_NeedReserve && !m_IsInstalled) {
+    WriteLog("%S OUT(0x%08X)\r\n", kDesktopToXml, static_cast<unsigned>(S_FALSE));
+    return S_FALSE;
+  }
+  writer->WriteStartElement(nullptr, L"DesktopApp", nullptr);
+  if (!m_DisplayName.empty()) WriteAttribute(writer, L"DisplayName", m_DisplayName.c_str());
+  if (!m_LnkFileName.empty()) WriteAttribute(writer, L"LnkFileName", m_LnkFileName.c_str());
+  if (!m_LocalizeName.empty()) WriteAttribute(writer, L"LocalizeName", m_LocalizeName.c_str());
+  if (!m_RubyDisplayName.empty()) WriteAttribute(writer, L"RubyDisplayName", m_RubyDisplayName.c_str());
+  if (m_NeedReserve) WriteAttribute(writer, L"NeedReserve", L"1");
+  if (!m_IsInstalled) WriteAttribute(writer, L"IsInstalled", L"0");
+  if (m_IsDualMode) WriteAttribute(writer, L"IsDualMode", L"1");
+  const HRESULT hr = writer->WriteEndElement();
+  WriteLog("%S OUT(0x%08X)\r\n", kDesktopToXml, static_cast<unsigned>(hr));
+  return hr;
+}
+
+HRESULT CHkbhDesktopApp::FromXmlNode(IXmlReader* reader, CHkbhDesktopApp** app) {
+  WriteLog("%S IN\r\n", kDesktopFromXml);
+  if (reader == nullptr || app == nullptr) return E_POINTER;
+  HRESULT hr = S_OK;
+  try {
+    std::wstring display, lnk, localize, ruby, value;
+    BOOL needReserve = FALSE;
+    BOOL isInstalled = TRUE;
+    BOOL isDualMode = FALSE;
+    hr = reader->MoveToFirstAttribute();
+    while (hr == S_OK) {
+      std::wstring* target = nullptr;
+      BOOL* flag = nullptr;
+      BOOL flagWhenNotNumber = FALSE;
+      if (HkbhIsLocalName(reader, L"DisplayName")) {
+        target = &display;
+      } else if (HkbhIsLocalName(reader, L"LnkFileName")) {
+        target = &lnk;
+      } else if (HkbhIsLocalName(reader, L"LocalizeName")) {
+        target = &localize;
+      } else if (HkbhIsLocalName(reader, L"RubyDisplayName")) {
+        target = &ruby;
+      } else if (HkbhIsLocalName(reader, L"NeedReserve")) {
+        flag = &needReserve;
+        flagWhenNotNumber = TRUE;
+      } else if (HkbhIsLocalName(reader, L"IsInstalled")) {
+        flag = &isInstalled;
+        flagWhenNotNumber = TRUE;
+      } else if (HkbhIsLocalName(reader, L"IsDualMode")) {
+        flag = &isDualMode;
+      }
+      if (target != nullptr || flag != nullptr) {
+        hr = HkbhGetValue(reader, target ? *target : value);
+        if (FAILED(hr)) break;
+        if (flag != nullptr) {
+          const std::optional<bool> parsed = hkbh::ParseFlagText(value);
+          *flag = parsed ? (*parsed ? TRUE : FALSE) : flagWhenNotNumber;
+        }
+      }
+      hr = reader->MoveToNextAttribute();
+    }
+    if (SUCCEEDED(hr)) {
+      // Environment variables in the shortcut path are expanded; a path that
+      // does not expand into 260 units stays as it was written.
+      if (!lnk.empty()) {
+        wchar_t expanded[kHkbhPathChars];
+        const DWORD n =
+            ::ExpandEnvironmentStringsW(lnk.c_str(), expanded, static_cast<DWORD>(kHkbhPathChars));
+        if (n != 0 && n <= kHkbhPathChars) lnk.assign(expanded);
+      }
+      *app = new CHkbhDesktopApp(display, lnk, localize, ruby, needReserve, isInstalled, isDualMode);
+      hr = S_FALSE;
+    }
+  } catch (const std::bad_alloc&) {
+    hr = E_OUTOFMEMORY;
+  }
+  WriteLog("%S OUT(0x%08X)\r\n", kDesktopFromXml, static_cast<unsigned>(hr));
+  return hr;
+}
+
+// ===========================================================================
+// "Package": a Store package and its "MetroApp" elements
+
+HRESULT CHkbhPackage::FromXmlNode(IXmlReader* reader, CHkbhPackage** package) {
+  WriteLog("%S IN\r\n", kPackageFromXml);
+  if (reader == nullptr || package == nullptr) return E_POINTER;
+  HRESULT hr = S_OK;
+  try {
+    UINT depth = 0;
+    reader->GetDepth(&depth);
+    std::wstring family, version, value;
+    BOOL needReserve = FALSE;
+    BOOL isInstalled = TRUE;
+    hr = reader->MoveToFirstAttribute();
+    while (hr == S_OK) {
+      if (HkbhIsLocalName(reader, L"PackageFamilyName")) {
+        hr = HkbhGetValue(reader, family);
+      } else if (HkbhIsLocalName(reader, L"Version")) {
+        hr = HkbhGetValue(reader, version);
+      } else if (HkbhIsLocalName(reader, L"NeedReserve")) {
+        hr = HkbhGetValue(reader, value);
+        needReserve = hkbh::ParseFlagText(value).value_or(true) ? TRUE : FALSE;
+      } else if (HkbhIsLocalName(reader, L"IsInstalled")) {
+        hr = HkbhGetValue(reader, value);
+        isInstalled = hkbh::ParseFlagText(value).value_or(true) ? TRUE : FALSE;
+      }
+      if (FAILED(hr)) break;
+      hr = reader->MoveToNextAttribute();
+    }
+    if (FAILED(hr)) {
+      WriteLog("%S OUT(0x%08X)\r\n", kPackageFromXml, static_cast<unsigned>(hr));
+      return hr;
+    }
+    reader->MoveToElement();
+
+    auto made = std::make_unique<CHkbhPackage>(family, L"", L"", hkbh::ParseVersionText(version), needReserve,
+                                               isInstalled);
+    for (;;) {
+      XmlNodeType type = XmlNodeType_None;
+      hr = HkbhReadNode(reader, &type);
+      if (hr == S_FALSE || FAILED(hr)) break;
+      const UINT at = HkbhNodeDepth(reader, type);
+      if (type == XmlNodeType_Element) {
+        if (at <= depth) break;  // the caller examines this element next
+        if (HkbhIsLocalName(reader, L"MetroApp")) {
+          CHkbhMetroApp* app = nullptr;
+          if (SUCCEEDED(CHkbhMetroApp::FromXmlNode(reader, &app)) && app != nullptr)
+            made->AddApplication(std::unique_ptr<CHkbhMetroApp>(app));
+        }
+      } else if (type == XmlNodeType_EndElement && at <= depth + 1) {
+        break;
+      }
+    }
+    if (SUCCEEDED(hr)) *package = made.release();
+  } catch (const std::bad_alloc&) {
+    hr = E_OUTOFMEMORY;
+  }
+  WriteLog("%S OUT(0x%08X)\r\n", kPackageFromXml, static_cast<unsigned>(hr));
+  return hr;
+}
+
+HRESULT CHkbhPackage::ToXmlNode(IXmlWriter* writer) {
+  WriteLog("%S(%S) IN\r\n", kPackageToXml, m_PackageFamilyName.c_str());
+  if (writer == nullptr) return E_POINTER;
+  if (!m_IsInstalled && !m_NeedReserve) {
+    WriteLog("%S OUT(0x%08X)\r\n", kPackageToXml, static_cast<unsigned>(S_OK));
+    return S_OK;
+  }
+  writer->WriteStartElement(nullptr, L"Package", nullptr);
+  HRESULT hr = WriteAttribute(writer, L"PackageFamilyName", m_PackageFamilyName.c_str());
+  if (SUCCEEDED(hr)) {
+    wchar_t version[64];
+    std::swprintf(version, 64, L"%d.%d.%d.%d", m_Version.major, m_Version.minor, m_Version.build,
+                  m_Version.revision);
+    hr = WriteAttribute(writer, L"Version", version);
+    if (m_NeedReserve) hr = WriteAttribute(writer, L"NeedReserve", L"1");
+    if (!m_IsInstalled) hr = WriteAttribute(writer, L"IsInstalled", L"0");
+    if (SUCCEEDED(hr)) {
+      for (const auto& app : m_Apps) {
+        if (FAILED(app->ToXmlNode(writer))) break;
+      }
+    }
+  }
+  hr = writer->WriteEndElement();
+  WriteLog("%S OUT(0x%08X)\r\n", kPackageToXml, static_cast<unsigned>(hr));
+  return hr;
+}
