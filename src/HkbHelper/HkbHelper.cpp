@@ -61,7 +61,7 @@ HRESULT Initialize() {
 }
 
 void Finalize() {
-  WriteLog("%S IN\r\n", kExportFinalize);
+  const HkbhTrace trace(kExportFinalize);
   --s_nCount;
   if (s_nCount == 0) {
     s_PackageManager.Finalize();
@@ -112,9 +112,9 @@ HRESULT WINAPI HkbhGetAppDisplayNameByPFN(const wchar_t* packageFamilyName, wcha
 }
 
 void WINAPI HkbhReleaseString(void* string) {
-  WriteLog("%S IN\r\n", kExportReleaseString);
+  const HkbhTrace trace(kExportReleaseString);
   hkb::LocalPtr<void>(string).reset();  // nothing for a null pointer
-  WriteLog("%S OUT\r\n", kExportReleaseString);
+  trace.Out();
 }
 
 HRESULT WINAPI HkbhLaunchBySearch(const wchar_t* name, UINT mode, BOOL useExclusion) {

@@ -22,24 +22,23 @@ CHkbhAppNameList::CHkbhAppNameList() = default;
 CHkbhAppNameList::~CHkbhAppNameList() { Clear(); }
 
 HRESULT CHkbhAppNameList::AddMetroPackage(std::unique_ptr<CHkbhPackage> package) {
-  WriteLog("%S IN\r\n", kListAddPackage);
+  const HkbhTrace trace(kListAddPackage);
   HRESULT hr = S_OK;
   if (!package) {
     hr = E_POINTER;
   } else {
     try {
-      std::lock_guard<CHkbhListLock> hold(m_lock);
+      std::lock_guard<hkb::SrwLock> hold(m_lock);
       m_Packages.push_back(std::move(package));
     } catch (const std::bad_alloc&) {
       hr = E_OUTOFMEMORY;
     }
   }
-  WriteLog("%S OUT(0x%08X)\r\n", kListAddPackage, static_cast<unsigned>(hr));
-  return hr;
+  return trace.Out(hr);
 }
 
 HRESULT CHkbhAppNameList::AddMetroPackage(const HkbhPackageIdentity& identity) {
-  WriteLog("%S(%S) IN\r\n", kListAddPackage, identity.FamilyName.c_str());
+  const HkbhTrace trace(kListAddPackage, identity.FamilyName.c_str());
   HRESULT hr = S_OK;
   try {
     // The manifest path, asked of the platform only when it is needed.
@@ -61,8 +60,7 @@ HRESULT CHkbhAppNameList::AddMetroPackage(const HkbhPackageIdentity& identity) {
                                                  identity.Version, FALSE, TRUE);
       hr = manifest_path();
       if (hr == E_FAIL) {
-        WriteLog("%S OUT(0x%08X)\r\n", kListAddPackage, static_cast<unsigned>(hr));
-        return hr;
+        return trace.Out(hr);
       }
       if (SUCCEEDED(hr)) CHkbhManifestReader::AddAppsToPackage(manifest, made.get());
       hr = AddMetroPackage(std::move(made));
@@ -70,7 +68,7 @@ HRESULT CHkbhAppNameList::AddMetroPackage(const HkbhPackageIdentity& identity) {
       BOOL reserved = FALSE;
       BOOL same = FALSE;
       {
-        std::shared_lock<CHkbhListLock> hold(m_lock);
+        std::shared_lock<hkb::SrwLock> hold(m_lock);
         reserved = record->NeedReserve();
         same = record->Version() == identity.Version;
       }
@@ -78,7 +76,7 @@ HRESULT CHkbhAppNameList::AddMetroPackage(const HkbhPackageIdentity& identity) {
         hr = S_OK;
       } else {
         {
-          std::lock_guard<CHkbhListLock> hold(m_lock);
+          std::lock_guard<hkb::SrwLock> hold(m_lock);
           record->SetIdentity(identity.FullName, identity.Name);
         }
         hr = manifest_path();
@@ -90,7 +88,7 @@ HRESULT CHkbhAppNameList::AddMetroPackage(const HkbhPackageIdentity& identity) {
         if (SUCCEEDED(hr)) hr = CHkbhManifestReader::IsCanGetAppNameFromManifest(manifest, &fresh, &readable);
         if (SUCCEEDED(hr) && readable) {
           CHkbhManifestReader::AddAppsToPackage(manifest, &fresh);
-          std::lock_guard<CHkbhListLock> hold(m_lock);
+          std::lock_guard<hkb::SrwLock> hold(m_lock);
           record->SetVersion(identity.Version);
           record->SwapApps(fresh);
         }
@@ -99,18 +97,17 @@ HRESULT CHkbhAppNameList::AddMetroPackage(const HkbhPackageIdentity& identity) {
   } catch (const std::bad_alloc&) {
     hr = E_OUTOFMEMORY;
   }
-  WriteLog("%S OUT(0x%08X)\r\n", kListAddPackage, static_cast<unsigned>(hr));
-  return hr;
+  return trace.Out(hr);
 }
 
 HRESULT CHkbhAppNameList::AddDesktopApp(const wchar_t* displayName, const wchar_t* lnkFileName) {
-  WriteLog("%S(%S, %S) IN\r\n", kListAddDesktop, HkbhTraceText(displayName), HkbhTraceText(lnkFileName));
+  const HkbhTrace trace(kListAddDesktop, displayName, lnkFileName);
   if (displayName == nullptr || lnkFileName == nullptr) return E_POINTER;
   if (*displayName == L'\0' || *lnkFileName == L'\0') return E_INVALIDARG;
   HRESULT hr = S_OK;
   try {
     auto app = std::make_unique<CHkbhDesktopApp>(displayName, lnkFileName, L"", L"", FALSE, TRUE, FALSE);
-    std::lock_guard<CHkbhListLock> hold(m_lock);
+    std::lock_guard<hkb::SrwLock> hold(m_lock);
     if (FindDesktopApp(lnkFileName))
       hr = S_FALSE;
     else
@@ -118,25 +115,23 @@ HRESULT CHkbhAppNameList::AddDesktopApp(const wchar_t* displayName, const wchar_
   } catch (const std::bad_alloc&) {
     hr = E_OUTOFMEMORY;
   }
-  WriteLog("%S OUT(0x%08X)\r\n", kListAddDesktop, static_cast<unsigned>(hr));
-  return hr;
+  return trace.Out(hr);
 }
 
 HRESULT CHkbhAppNameList::AddDesktopApp(std::unique_ptr<CHkbhDesktopApp> app) {
-  WriteLog("%S IN\r\n", kListAddDesktop);
+  const HkbhTrace trace(kListAddDesktop);
   HRESULT hr = S_OK;
   if (!app) {
     hr = E_POINTER;
   } else {
     try {
-      std::lock_guard<CHkbhListLock> hold(m_lock);
+      std::lock_guard<hkb::SrwLock> hold(m_lock);
       m_DesktopApps.push_back(std::move(app));
     } catch (const std::bad_alloc&) {
       hr = E_OUTOFMEMORY;
     }
   }
-  WriteLog("%S OUT(0x%08X)\r\n", kListAddDesktop, static_cast<unsigned>(hr));
-  return hr;
+  return trace.Out(hr);
 }
 
 BOOL CHkbhAppNameList::FindDesktopApp(const wchar_t* lnkFileName) const {
@@ -148,11 +143,10 @@ BOOL CHkbhAppNameList::FindDesktopApp(const wchar_t* lnkFileName) const {
 }
 
 BOOL CHkbhAppNameList::IsInDesktopAppList(const wchar_t* lnkFileName) const {
-  WriteLog("%S(%S) IN\r\n", kListIsInDesktop, HkbhTraceText(lnkFileName));
-  std::shared_lock<CHkbhListLock> hold(m_lock);
+  const HkbhTrace trace(kListIsInDesktop, lnkFileName);
+  std::shared_lock<hkb::SrwLock> hold(m_lock);
   const BOOL found = FindDesktopApp(lnkFileName);
-  WriteLog("%S OUT(%d)\r\n", kListIsInDesktop, found);
-  return found;
+  return trace.OutValue(found);
 }
 
 CHkbhPackage* CHkbhAppNameList::FindPackage(const wchar_t* familyName) const {
@@ -164,28 +158,28 @@ CHkbhPackage* CHkbhAppNameList::FindPackage(const wchar_t* familyName) const {
 }
 
 CHkbhPackage* CHkbhAppNameList::GetPackage(const wchar_t* familyName) const {
-  WriteLog("%S(%S) IN\r\n", kListGetPackage, HkbhTraceText(familyName));
-  std::shared_lock<CHkbhListLock> hold(m_lock);
+  const HkbhTrace trace(kListGetPackage, familyName);
+  std::shared_lock<hkb::SrwLock> hold(m_lock);
   CHkbhPackage* found = FindPackage(familyName);
-  WriteLog("%S OUT(%d)\r\n", kListGetPackage, found != nullptr ? 1 : 0);
+  trace.OutValue(found != nullptr ? 1 : 0);
   return found;
 }
 
 void CHkbhAppNameList::Clear() {
-  WriteLog("%S IN\r\n", kListClear);
-  std::lock_guard<CHkbhListLock> hold(m_lock);
+  const HkbhTrace trace(kListClear);
+  std::lock_guard<hkb::SrwLock> hold(m_lock);
   m_Packages.clear();
   m_DesktopApps.clear();
-  WriteLog("%S OUT\r\n", kListClear);
+  trace.Out();
 }
 
 HRESULT CHkbhAppNameList::GetExcludeAppNameList(const wchar_t* keyword, HkbhExcludeList* list,
                                                 BOOL* exact) const {
-  WriteLog("%S(%S) IN\r\n", kListExclude, HkbhTraceText(keyword));
+  const HkbhTrace trace(kListExclude, keyword);
   if (keyword == nullptr || list == nullptr || exact == nullptr) return E_POINTER;
   if (*keyword == L'\0') return E_INVALIDARG;
   *exact = FALSE;
-  std::shared_lock<CHkbhListLock> hold(m_lock);
+  std::shared_lock<hkb::SrwLock> hold(m_lock);
   for (const auto& package : m_Packages) {
     if (package->IsInstalled()) package->AddAppNameToExcludeList(keyword, list, exact);
   }
@@ -194,22 +188,21 @@ HRESULT CHkbhAppNameList::GetExcludeAppNameList(const wchar_t* keyword, HkbhExcl
     app->AddToExcludeAppNameList(keyword, list, &found);
     if (found) *exact = TRUE;
   }
-  WriteLog("%S OUT(0x%08X)\r\n", kListExclude, static_cast<unsigned>(S_OK));
-  return S_OK;
+  return trace.Out(S_OK);
 }
 
 size_t CHkbhAppNameList::PackageCount() const {
-  std::shared_lock<CHkbhListLock> hold(m_lock);
+  std::shared_lock<hkb::SrwLock> hold(m_lock);
   return m_Packages.size();
 }
 
 size_t CHkbhAppNameList::DesktopAppCount() const {
-  std::shared_lock<CHkbhListLock> hold(m_lock);
+  std::shared_lock<hkb::SrwLock> hold(m_lock);
   return m_DesktopApps.size();
 }
 
 BOOL CHkbhAppNameList::GetPackageFamilyNameAt(size_t index, std::wstring& familyName) const {
-  std::shared_lock<CHkbhListLock> hold(m_lock);
+  std::shared_lock<hkb::SrwLock> hold(m_lock);
   if (index >= m_Packages.size()) return FALSE;
   try {
     familyName = m_Packages[index]->PackageFamilyName();
@@ -220,7 +213,7 @@ BOOL CHkbhAppNameList::GetPackageFamilyNameAt(size_t index, std::wstring& family
 }
 
 BOOL CHkbhAppNameList::GetDesktopAppLnkFileNameAt(size_t index, std::wstring& lnkFileName) const {
-  std::shared_lock<CHkbhListLock> hold(m_lock);
+  std::shared_lock<hkb::SrwLock> hold(m_lock);
   if (index >= m_DesktopApps.size()) return FALSE;
   try {
     lnkFileName = m_DesktopApps[index]->LnkFileName();
@@ -231,11 +224,11 @@ BOOL CHkbhAppNameList::GetDesktopAppLnkFileNameAt(size_t index, std::wstring& ln
 }
 
 void CHkbhAppNameList::SetPackageInstalledAt(size_t index, BOOL installed) {
-  std::lock_guard<CHkbhListLock> hold(m_lock);
+  std::lock_guard<hkb::SrwLock> hold(m_lock);
   if (index < m_Packages.size()) m_Packages[index]->SetInstalled(installed);
 }
 
 void CHkbhAppNameList::SetDesktopAppInstalledAt(size_t index, BOOL installed) {
-  std::lock_guard<CHkbhListLock> hold(m_lock);
+  std::lock_guard<hkb::SrwLock> hold(m_lock);
   if (index < m_DesktopApps.size()) m_DesktopApps[index]->SetInstalled(installed);
 }

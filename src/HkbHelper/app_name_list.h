@@ -25,27 +25,12 @@
 #include <vector>
 
 #include "app_records.h"
+#include "hkb/sync.h"
 #include "hkbh_result.h"
 
 namespace hkbrt {
 class IPackage;
 }
-
-// Reader/writer lock for the catalogue; shared for readers, exclusive for the
-// changing thread. Not recursive.
-class CHkbhListLock {
- public:
-  CHkbhListLock() noexcept = default;
-  CHkbhListLock(const CHkbhListLock&) = delete;
-  CHkbhListLock& operator=(const CHkbhListLock&) = delete;
-  void lock() noexcept { ::AcquireSRWLockExclusive(&m_lock); }
-  void unlock() noexcept { ::ReleaseSRWLockExclusive(&m_lock); }
-  void lock_shared() noexcept { ::AcquireSRWLockShared(&m_lock); }
-  void unlock_shared() noexcept { ::ReleaseSRWLockShared(&m_lock); }
-
- private:
-  SRWLOCK m_lock = SRWLOCK_INIT;
-};
 
 // What the catalogue takes from a platform package: its identity, and its
 // install folder, asked only when the manifest is to be read.
@@ -103,7 +88,7 @@ class CHkbhAppNameList {
   void SetDesktopAppInstalledAt(size_t index, BOOL installed);
 
   // For reading record fields directly: hold the lock for the whole reading.
-  std::shared_lock<CHkbhListLock> LockShared() const { return std::shared_lock<CHkbhListLock>(m_lock); }
+  std::shared_lock<hkb::SrwLock> LockShared() const { return std::shared_lock<hkb::SrwLock>(m_lock); }
   const std::vector<std::unique_ptr<CHkbhPackage>>& Packages() const { return m_Packages; }
   const std::vector<std::unique_ptr<CHkbhDesktopApp>>& DesktopApps() const { return m_DesktopApps; }
 
@@ -112,7 +97,7 @@ class CHkbhAppNameList {
   BOOL FindDesktopApp(const wchar_t* lnkFileName) const;
   HRESULT WriteDocument(IXmlWriter* writer) const;
 
-  mutable CHkbhListLock m_lock;
+  mutable hkb::SrwLock m_lock;  // shared for readers, exclusive for the changing thread
   std::vector<std::unique_ptr<CHkbhPackage>> m_Packages;
   std::vector<std::unique_ptr<CHkbhDesktopApp>> m_DesktopApps;
 };

@@ -39,10 +39,9 @@ CHkbhApp::CHkbhApp(std::wstring_view displayName, std::wstring_view rubyDisplayN
 CHkbhApp::~CHkbhApp() = default;
 
 BOOL CHkbhApp::IsSubStrNoOrder(const wchar_t* searched, const wchar_t* other) {
-  WriteLog("%S(%S, %S) IN\r\n", kAppIsSubStr, HkbhTraceText(searched), HkbhTraceText(other));
+  const HkbhTrace trace(kAppIsSubStr, searched, other);
   const BOOL result = hkbh::IsSubStrNoOrder(searched ? searched : L"", other ? other : L"") ? TRUE : FALSE;
-  WriteLog("%S OUT(%d)\r\n", kAppIsSubStr, result);
-  return result;
+  return trace.OutValue(result);
 }
 
 // ===========================================================================
@@ -55,7 +54,7 @@ CHkbhMetroApp::CHkbhMetroApp(std::wstring_view displayName, std::wstring_view sh
       m_RubyShortName(rubyShortName) {}
 
 HRESULT CHkbhMetroApp::AddToExcludeAppNameList(const wchar_t* keyword, HkbhExcludeList* list, BOOL* exact) {
-  WriteLog("%S(%S) IN\r\n", kMetroExclude, HkbhTraceText(keyword));
+  const HkbhTrace trace(kMetroExclude, keyword);
   if (keyword == nullptr || list == nullptr || exact == nullptr) return E_POINTER;
   if (*keyword == L'\0') return E_INVALIDARG;
   *exact = FALSE;
@@ -69,8 +68,7 @@ HRESULT CHkbhMetroApp::AddToExcludeAppNameList(const wchar_t* keyword, HkbhExclu
   } catch (const std::bad_alloc&) {
     hr = E_OUTOFMEMORY;
   }
-  WriteLog("%S OUT(0x%08X)\r\n", kMetroExclude, static_cast<unsigned>(hr));
-  return hr;
+  return trace.Out(hr);
 }
 
 // ===========================================================================
@@ -87,12 +85,11 @@ CHkbhDesktopApp::CHkbhDesktopApp(std::wstring_view displayName, std::wstring_vie
       m_IsDualMode(isDualMode ? TRUE : FALSE) {}
 
 HRESULT CHkbhDesktopApp::AddToExcludeAppNameList(const wchar_t* keyword, HkbhExcludeList* list, BOOL* exact) {
-  WriteLog("%S(%S) IN\r\n", kDesktopExclude, HkbhTraceText(keyword));
+  const HkbhTrace trace(kDesktopExclude, keyword);
   if (keyword == nullptr || list == nullptr || exact == nullptr) return E_POINTER;
   if (*keyword == L'\0') return E_INVALIDARG;
   if (!m_IsInstalled) {
-    WriteLog("%S OUT(0x%08X)\r\n", kDesktopExclude, static_cast<unsigned>(S_FALSE));
-    return S_FALSE;
+    return trace.Out(S_FALSE);
   }
   *exact = FALSE;
   HRESULT hr = S_OK;
@@ -106,15 +103,13 @@ HRESULT CHkbhDesktopApp::AddToExcludeAppNameList(const wchar_t* keyword, HkbhExc
   } catch (const std::bad_alloc&) {
     hr = E_OUTOFMEMORY;
   }
-  WriteLog("%S OUT(0x%08X)\r\n", kDesktopExclude, static_cast<unsigned>(hr));
-  return hr;
+  return trace.Out(hr);
 }
 
 BOOL CHkbhDesktopApp::IsSameShortcut(const wchar_t* path) const {
-  WriteLog("%S(%S) IN\r\n", kDesktopSame, HkbhTraceText(path));
+  const HkbhTrace trace(kDesktopSame, path);
   const BOOL same = (path != nullptr && hkbh::EqualsNoCase(m_LnkFileName, path)) ? TRUE : FALSE;
-  WriteLog("%S OUT(%d)\r\n", kDesktopSame, same);
-  return same;
+  return trace.OutValue(same);
 }
 
 // ===========================================================================
@@ -132,16 +127,15 @@ CHkbhPackage::CHkbhPackage(std::wstring_view familyName, std::wstring_view fullN
 CHkbhPackage::~CHkbhPackage() = default;
 
 BOOL CHkbhPackage::IsThisPackage(const wchar_t* familyName) const {
-  WriteLog("%S(%S) IN\r\n", kPackageIsThis, HkbhTraceText(familyName));
+  const HkbhTrace trace(kPackageIsThis, familyName);
   const BOOL same =
       (familyName != nullptr && !m_PackageFamilyName.empty() && m_PackageFamilyName == familyName) ? TRUE
                                                                                                    : FALSE;
-  WriteLog("%S OUT(%d)\r\n", kPackageIsThis, same);
-  return same;
+  return trace.OutValue(same);
 }
 
 HRESULT CHkbhPackage::AddApplication(std::unique_ptr<CHkbhMetroApp> app) {
-  WriteLog("%S IN\r\n", kPackageAddApp);
+  const HkbhTrace trace(kPackageAddApp);
   HRESULT hr = S_OK;
   if (!app) {
     hr = E_POINTER;
@@ -152,12 +146,11 @@ HRESULT CHkbhPackage::AddApplication(std::unique_ptr<CHkbhMetroApp> app) {
       hr = E_OUTOFMEMORY;
     }
   }
-  WriteLog("%S OUT(0x%08X)\r\n", kPackageAddApp, static_cast<unsigned>(hr));
-  return hr;
+  return trace.Out(hr);
 }
 
 HRESULT CHkbhPackage::AddApplication(const wchar_t* displayName, const wchar_t* shortName) {
-  WriteLog("%S(%S, %S) IN\r\n", kPackageAddApp, HkbhTraceText(displayName), HkbhTraceText(shortName));
+  const HkbhTrace trace(kPackageAddApp, displayName, shortName);
   if (displayName == nullptr) return E_POINTER;
   HRESULT hr = S_OK;
   try {
@@ -165,24 +158,23 @@ HRESULT CHkbhPackage::AddApplication(const wchar_t* displayName, const wchar_t* 
   } catch (const std::bad_alloc&) {
     hr = E_OUTOFMEMORY;
   }
-  WriteLog("%S OUT(0x%08X)\r\n", kPackageAddApp, static_cast<unsigned>(hr));
-  return hr;
+  return trace.Out(hr);
 }
 
 void CHkbhPackage::DeleteAllApp() {
-  WriteLog("%S IN\r\n", kPackageDeleteApps);
+  const HkbhTrace trace(kPackageDeleteApps);
   m_Apps.clear();
-  WriteLog("%S OUT\r\n", kPackageDeleteApps);
+  trace.Out();
 }
 
 void CHkbhPackage::AddAppNameToExcludeList(const wchar_t* keyword, HkbhExcludeList* list, BOOL* exact) {
-  WriteLog("%S(%S) IN\r\n", kPackageExclude, m_PackageFamilyName.c_str());
+  const HkbhTrace trace(kPackageExclude, m_PackageFamilyName.c_str());
   for (const auto& app : m_Apps) {
     BOOL found = FALSE;
     app->AddToExcludeAppNameList(keyword, list, &found);
     if (found && exact != nullptr) *exact = TRUE;
   }
-  WriteLog("%S OUT\r\n", kPackageExclude);
+  trace.Out();
 }
 
 void CHkbhPackage::SetIdentity(std::wstring_view fullName, std::wstring_view name) {

@@ -28,7 +28,7 @@ HRESULT WriteAttribute(IXmlWriter* writer, const wchar_t* name, const wchar_t* v
 // "MetroApp": the names of one app of a package
 
 HRESULT CHkbhMetroApp::ToXmlNode(IXmlWriter* writer) {
-  WriteLog("%S IN\r\n", kMetroToXml);
+  const HkbhTrace trace(kMetroToXml);
   if (writer == nullptr) return E_POINTER;
   writer->WriteStartElement(nullptr, L"MetroApp", nullptr);
   if (!m_DisplayName.empty()) WriteAttribute(writer, L"DisplayName", m_DisplayName.c_str());
@@ -36,12 +36,11 @@ HRESULT CHkbhMetroApp::ToXmlNode(IXmlWriter* writer) {
   if (!m_RubyDisplayName.empty()) WriteAttribute(writer, L"RubyDisplayName", m_RubyDisplayName.c_str());
   if (!m_RubyShortName.empty()) WriteAttribute(writer, L"RubyShortName", m_RubyShortName.c_str());
   const HRESULT hr = writer->WriteEndElement();
-  WriteLog("%S OUT(0x%08X)\r\n", kMetroToXml, static_cast<unsigned>(hr));
-  return hr;
+  return trace.Out(hr);
 }
 
 HRESULT CHkbhMetroApp::FromXmlNode(IXmlReader* reader, CHkbhMetroApp** app) {
-  WriteLog("%S IN\r\n", kMetroFromXml);
+  const HkbhTrace trace(kMetroFromXml);
   if (reader == nullptr || app == nullptr) return E_POINTER;
   HRESULT hr = S_OK;
   try {
@@ -70,19 +69,17 @@ HRESULT CHkbhMetroApp::FromXmlNode(IXmlReader* reader, CHkbhMetroApp** app) {
   } catch (const std::bad_alloc&) {
     hr = E_OUTOFMEMORY;
   }
-  WriteLog("%S OUT(0x%08X)\r\n", kMetroFromXml, static_cast<unsigned>(hr));
-  return hr;
+  return trace.Out(hr);
 }
 
 // ===========================================================================
 // "DesktopApp": a Start Menu shortcut
 
 HRESULT CHkbhDesktopApp::ToXmlNode(IXmlWriter* writer) {
-  WriteLog("%S IN\r\n", kDesktopToXml);
+  const HkbhTrace trace(kDesktopToXml);
   if (writer == nullptr) return E_POINTER;
   if (!m_NeedReserve && !m_IsInstalled) {
-    WriteLog("%S OUT(0x%08X)\r\n", kDesktopToXml, static_cast<unsigned>(S_FALSE));
-    return S_FALSE;
+    return trace.Out(S_FALSE);
   }
   writer->WriteStartElement(nullptr, L"DesktopApp", nullptr);
   if (!m_DisplayName.empty()) WriteAttribute(writer, L"DisplayName", m_DisplayName.c_str());
@@ -93,12 +90,11 @@ HRESULT CHkbhDesktopApp::ToXmlNode(IXmlWriter* writer) {
   if (!m_IsInstalled) WriteAttribute(writer, L"IsInstalled", L"0");
   if (m_IsDualMode) WriteAttribute(writer, L"IsDualMode", L"1");
   const HRESULT hr = writer->WriteEndElement();
-  WriteLog("%S OUT(0x%08X)\r\n", kDesktopToXml, static_cast<unsigned>(hr));
-  return hr;
+  return trace.Out(hr);
 }
 
 HRESULT CHkbhDesktopApp::FromXmlNode(IXmlReader* reader, CHkbhDesktopApp** app) {
-  WriteLog("%S IN\r\n", kDesktopFromXml);
+  const HkbhTrace trace(kDesktopFromXml);
   if (reader == nullptr || app == nullptr) return E_POINTER;
   HRESULT hr = S_OK;
   try {
@@ -153,15 +149,14 @@ HRESULT CHkbhDesktopApp::FromXmlNode(IXmlReader* reader, CHkbhDesktopApp** app) 
   } catch (const std::bad_alloc&) {
     hr = E_OUTOFMEMORY;
   }
-  WriteLog("%S OUT(0x%08X)\r\n", kDesktopFromXml, static_cast<unsigned>(hr));
-  return hr;
+  return trace.Out(hr);
 }
 
 // ===========================================================================
 // "Package": a Store package and its "MetroApp" elements
 
 HRESULT CHkbhPackage::FromXmlNode(IXmlReader* reader, CHkbhPackage** package) {
-  WriteLog("%S IN\r\n", kPackageFromXml);
+  const HkbhTrace trace(kPackageFromXml);
   if (reader == nullptr || package == nullptr) return E_POINTER;
   HRESULT hr = S_OK;
   try {
@@ -187,8 +182,7 @@ HRESULT CHkbhPackage::FromXmlNode(IXmlReader* reader, CHkbhPackage** package) {
       hr = reader->MoveToNextAttribute();
     }
     if (FAILED(hr)) {
-      WriteLog("%S OUT(0x%08X)\r\n", kPackageFromXml, static_cast<unsigned>(hr));
-      return hr;
+      return trace.Out(hr);
     }
     reader->MoveToElement();
 
@@ -214,16 +208,14 @@ HRESULT CHkbhPackage::FromXmlNode(IXmlReader* reader, CHkbhPackage** package) {
   } catch (const std::bad_alloc&) {
     hr = E_OUTOFMEMORY;
   }
-  WriteLog("%S OUT(0x%08X)\r\n", kPackageFromXml, static_cast<unsigned>(hr));
-  return hr;
+  return trace.Out(hr);
 }
 
 HRESULT CHkbhPackage::ToXmlNode(IXmlWriter* writer) {
-  WriteLog("%S(%S) IN\r\n", kPackageToXml, m_PackageFamilyName.c_str());
+  const HkbhTrace trace(kPackageToXml, m_PackageFamilyName.c_str());
   if (writer == nullptr) return E_POINTER;
   if (!m_IsInstalled && !m_NeedReserve) {
-    WriteLog("%S OUT(0x%08X)\r\n", kPackageToXml, static_cast<unsigned>(S_OK));
-    return S_OK;
+    return trace.Out(S_OK);
   }
   writer->WriteStartElement(nullptr, L"Package", nullptr);
   HRESULT hr = WriteAttribute(writer, L"PackageFamilyName", m_PackageFamilyName.c_str());
@@ -241,6 +233,5 @@ HRESULT CHkbhPackage::ToXmlNode(IXmlWriter* writer) {
     }
   }
   hr = writer->WriteEndElement();
-  WriteLog("%S OUT(0x%08X)\r\n", kPackageToXml, static_cast<unsigned>(hr));
-  return hr;
+  return trace.Out(hr);
 }

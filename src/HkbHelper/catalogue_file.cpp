@@ -35,7 +35,7 @@ HRESULT CHkbhAppNameList::WriteDocument(IXmlWriter* writer) const {
 }
 
 HRESULT CHkbhAppNameList::Save(const wchar_t* path) {
-  WriteLog("%S(%S) IN\r\n", kListSave, HkbhTraceText(path));
+  const HkbhTrace trace(kListSave, path);
   if (path == nullptr) return E_POINTER;
   if (*path == L'\0') return E_INVALIDARG;
 
@@ -45,25 +45,23 @@ HRESULT CHkbhAppNameList::Save(const wchar_t* path) {
     HRESULT written = HkbhCreateXmlWriter(stream, writer);
     if (SUCCEEDED(written)) written = writer->WriteStartDocument(XmlStandalone_Omit);
     if (SUCCEEDED(written)) {
-      std::shared_lock<CHkbhListLock> hold(m_lock);
+      std::shared_lock<hkb::SrwLock> hold(m_lock);
       written = WriteDocument(writer.get());
     }
     return written;
   });
-  WriteLog("%S OUT(0x%08X)\r\n", kListSave, static_cast<unsigned>(hr));
-  return hr;
+  return trace.Out(hr);
 }
 
 HRESULT CHkbhAppNameList::Load(const wchar_t* path) {
-  WriteLog("%S(%S) IN\r\n", kListLoad, HkbhTraceText(path));
+  const HkbhTrace trace(kListLoad, path);
   if (path == nullptr) return E_POINTER;
   if (*path == L'\0') return E_INVALIDARG;
 
   hkb::ComPtr<IXmlReader> reader;
   HRESULT hr = HkbhOpenXmlReader(path, reader);
   if (FAILED(hr)) {
-    WriteLog("%S OUT(0x%08X)\r\n", kListLoad, static_cast<unsigned>(hr));
-    return hr;
+    return trace.Out(hr);
   }
 
   // Records are read into a list of their own and joined to the catalogue at
@@ -99,7 +97,7 @@ HRESULT CHkbhAppNameList::Load(const wchar_t* path) {
   }
 
   try {
-    std::lock_guard<CHkbhListLock> hold(m_lock);
+    std::lock_guard<hkb::SrwLock> hold(m_lock);
     m_Packages.reserve(m_Packages.size() + read.m_Packages.size());
     m_DesktopApps.reserve(m_DesktopApps.size() + read.m_DesktopApps.size());
     for (auto& p : read.m_Packages) m_Packages.push_back(std::move(p));
@@ -107,12 +105,11 @@ HRESULT CHkbhAppNameList::Load(const wchar_t* path) {
   } catch (const std::bad_alloc&) {
     hr = E_OUTOFMEMORY;
   }
-  WriteLog("%S OUT(0x%08X)\r\n", kListLoad, static_cast<unsigned>(hr));
-  return hr;
+  return trace.Out(hr);
 }
 
 HRESULT CHkbhAppNameList::ReadDesktopApps(IXmlReader* reader) {
-  WriteLog("%S IN\r\n", kListReadDesktop);
+  const HkbhTrace trace(kListReadDesktop);
   if (reader == nullptr) return E_POINTER;
   UINT depth = 0;
   reader->GetDepth(&depth);
@@ -136,6 +133,5 @@ HRESULT CHkbhAppNameList::ReadDesktopApps(IXmlReader* reader) {
       break;
     }
   }
-  WriteLog("%S OUT(0x%08X)\r\n", kListReadDesktop, static_cast<unsigned>(hr));
-  return hr;
+  return trace.Out(hr);
 }

@@ -12,6 +12,7 @@
 #include <string>
 
 #include "catalogue_logic.h"
+#include "hkb/module.h"
 #include "hkb/sync.h"
 #include "hkb/unique.h"
 
@@ -252,14 +253,37 @@ int WriteLog(const char* format, ...) {
   return AppendText(file.get(), buffer);
 }
 
+HkbhTrace::HkbhTrace(const wchar_t* name) noexcept : m_name(name) { WriteLog("%S IN\r\n", name); }
+
+HkbhTrace::HkbhTrace(const wchar_t* name, const wchar_t* argument) noexcept : m_name(name) {
+  WriteLog("%S(%S) IN\r\n", name, HkbhText(argument));
+}
+
+HkbhTrace::HkbhTrace(const wchar_t* name, const wchar_t* first, const wchar_t* second) noexcept
+    : m_name(name) {
+  WriteLog("%S(%S, %S) IN\r\n", name, HkbhText(first), HkbhText(second));
+}
+
+HRESULT HkbhTrace::Out(HRESULT hr) const noexcept {
+  WriteLog("%S OUT(0x%08X)\r\n", m_name, static_cast<unsigned>(hr));
+  return hr;
+}
+
+int HkbhTrace::OutValue(int value) const noexcept {
+  WriteLog("%S OUT(%d)\r\n", m_name, value);
+  return value;
+}
+
+void HkbhTrace::Out() const noexcept { WriteLog("%S OUT\r\n", m_name); }
+
 void HkbhSetLogSwitch(BOOL on) { s_logSwitch.store(on ? TRUE : FALSE); }
 
 BOOL HkbhIsLogSwitchOn() { return s_logSwitch.load(); }
 
 BOOL HkbhGetExecutableBaseName(wchar_t (&out)[kHkbhPathChars]) {
   wchar_t exe[kHkbhPathChars];
-  const DWORD n = ::GetModuleFileNameW(nullptr, exe, static_cast<DWORD>(kHkbhPathChars));
-  if (n == 0 || n >= kHkbhPathChars) return FALSE;
+  const DWORD n = hkb::ModuleFileName(nullptr, exe);
+  if (n == 0) return FALSE;
   const std::wstring base = hkbh::ExecutableBaseName(std::wstring_view(exe, n));
   std::swprintf(out, kHkbhPathChars, L"%.259ls", base.c_str());
   return TRUE;

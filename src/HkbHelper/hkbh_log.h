@@ -18,14 +18,36 @@ inline constexpr size_t kHkbhLogEntryBytes = 1024;
 // A message longer than the entry buffer is cut and still ends with CR LF.
 int WriteLog(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
-// A string argument as the entries show it: "(null)" for none.
-inline const wchar_t* HkbhTraceText(const wchar_t* s) { return s ? s : L"(null)"; }
-// Writes the closing entry of a traced call, "<name> OUT(0x<result>)", and
-// gives the result back.
-inline HRESULT HkbhTraceOut(const wchar_t* name, HRESULT hr) {
-  WriteLog("%S OUT(0x%08X)\r\n", name, static_cast<unsigned>(hr));
-  return hr;
-}
+// The text of a string argument as the log writes it: "(null)" for none.
+inline const wchar_t* HkbhText(const wchar_t* s) noexcept { return s ? s : L"(null)"; }
+
+// One traced call: its IN line when the object is made and the OUT line the
+// call ends with, in the log's format ("<name> IN", "<name>(<argument>) IN",
+// "<name> OUT(0x%08X)", "<name> OUT(%d)", "<name> OUT"). A path that returns
+// without an OUT line (an argument check) writes none.
+class HkbhTrace {
+ public:
+  // For a call whose IN line is of another form and written by the call.
+  struct InWritten {};
+
+  explicit HkbhTrace(const wchar_t* name) noexcept;
+  HkbhTrace(const wchar_t* name, const wchar_t* argument) noexcept;
+  HkbhTrace(const wchar_t* name, const wchar_t* first, const wchar_t* second) noexcept;
+  HkbhTrace(const wchar_t* name, InWritten) noexcept : m_name(name) {}
+  HkbhTrace(const HkbhTrace&) = delete;
+  HkbhTrace& operator=(const HkbhTrace&) = delete;
+
+  const wchar_t* name() const noexcept { return m_name; }
+  // The result as "OUT(0x%08X)"; returns it.
+  HRESULT Out(HRESULT hr) const noexcept;
+  // A value as "OUT(%d)"; returns it.
+  int OutValue(int value) const noexcept;
+  // A bare "OUT".
+  void Out() const noexcept;
+
+ private:
+  const wchar_t* m_name;
+};
 
 // The log switch, set at every initialization of the library.
 void HkbhSetLogSwitch(BOOL on);

@@ -80,10 +80,11 @@ DWORD FiniteWait(DWORD ms) { return ms == INFINITE ? INFINITE - 1 : ms; }
 
 HRESULT HkbhRunLaunchBySearch(CHkbhPackageManager& packages, const wchar_t* name, UINT mode,
                               BOOL useExclusion) {
-  WriteLog("%S(%S, %d, %d) IN\r\n", kLaunchBySearch, name ? name : L"(null)", static_cast<int>(mode),
+  WriteLog("%S(%S, %d, %d) IN\r\n", kLaunchBySearch, HkbhText(name), static_cast<int>(mode),
            static_cast<int>(useExclusion));
-  if (name == nullptr) return HkbhTraceOut(kLaunchBySearch, E_POINTER);
-  if (*name == L'\0' || mode > hkbh::kLastSearchMode) return HkbhTraceOut(kLaunchBySearch, E_INVALIDARG);
+  const HkbhTrace trace(kLaunchBySearch, HkbhTrace::InWritten{});
+  if (name == nullptr) return trace.Out(E_POINTER);
+  if (*name == L'\0' || mode > hkbh::kLastSearchMode) return trace.Out(E_INVALIDARG);
 
   std::wstring keyword;
   BOOL exactMatch = FALSE;
@@ -91,11 +92,11 @@ HRESULT HkbhRunLaunchBySearch(CHkbhPackageManager& packages, const wchar_t* name
     HkbhExcludeList exclude;
     if (useExclusion) {
       const HRESULT hr = packages.GetExcludeAppNameList(name, &exclude, &exactMatch);
-      if (FAILED(hr)) return HkbhTraceOut(kLaunchBySearch, hr);
+      if (FAILED(hr)) return trace.Out(hr);
     }
     keyword = hkbh::BuildSearchKeyword(name, exclude);
   } catch (const std::bad_alloc&) {
-    return HkbhTraceOut(kLaunchBySearch, E_OUTOFMEMORY);
+    return trace.Out(E_OUTOFMEMORY);
   }
   WriteLog("%S szKeyword = %S \r\n", kLaunchBySearch, keyword.c_str());
 
@@ -116,7 +117,7 @@ HRESULT HkbhRunLaunchBySearch(CHkbhPackageManager& packages, const wchar_t* name
     // Q has been released), so nothing needs to be let go.
     CHkbhClipboard::PutBack(searched, earlier);
     WriteLog("%S The search text is not on the clipboard: nothing pasted.\r\n", kLaunchBySearch);
-    return HkbhTraceOut(kLaunchBySearch, CLIPBRD_E_CANT_SET);
+    return trace.Out(CLIPBRD_E_CANT_SET);
   }
   SearchInputGuard guard(searched, earlier);
   if (hkbh::ModePressesEnter(mode)) {
@@ -132,15 +133,15 @@ HRESULT HkbhRunLaunchBySearch(CHkbhPackageManager& packages, const wchar_t* name
   CHkbhKeyEmulate::Sendinput_Key(VK_SHIFT, ShiftScanCode(), KEYEVENTF_KEYUP);
   guard.Dismiss();
   ::Sleep(kAfterShiftReleaseMs);
-  return HkbhTraceOut(kLaunchBySearch, S_OK);
+  return trace.Out(S_OK);
 }
 
 HRESULT HkbhRunLaunchIEBySearch(CHkbhPackageManager& packages, UINT tileMode, UINT searchMode,
                                 BOOL useExclusion) {
   WriteLog("%S(%d, %d, %d) IN\r\n", kLaunchIEBySearch, static_cast<int>(tileMode),
            static_cast<int>(searchMode), static_cast<int>(useExclusion));
-  if (tileMode > hkbh::kLastTileMode || searchMode > hkbh::kLastSearchMode)
-    return HkbhTraceOut(kLaunchIEBySearch, E_INVALIDARG);
+  const HkbhTrace trace(kLaunchIEBySearch, HkbhTrace::InWritten{});
+  if (tileMode > hkbh::kLastTileMode || searchMode > hkbh::kLastSearchMode) return trace.Out(E_INVALIDARG);
 
   DWORD oldValue = 1;
   const LONG read = CHkbhReg::GetCurrentTileImmersiveActivation(&oldValue);
@@ -174,14 +175,13 @@ HRESULT HkbhRunLaunchIEBySearch(CHkbhPackageManager& packages, UINT tileMode, UI
     Restore restore{read, changed, oldValue};
     hr = HkbhRunLaunchBySearch(packages, kBrowserName, searchMode, useExclusion);
   }
-  return HkbhTraceOut(kLaunchIEBySearch, hr);
+  return trace.Out(hr);
 }
 
 HRESULT HkbhRunLaunchByManager(const wchar_t* appUserModelId, const wchar_t* arguments) {
-  WriteLog("%S(%S, %S) IN\r\n", kLaunchByManager, appUserModelId ? appUserModelId : L"(null)",
-           arguments ? arguments : L"(null)");
-  if (appUserModelId == nullptr) return HkbhTraceOut(kLaunchByManager, E_POINTER);
-  if (*appUserModelId == L'\0') return HkbhTraceOut(kLaunchByManager, E_INVALIDARG);
+  const HkbhTrace trace(kLaunchByManager, appUserModelId, arguments);
+  if (appUserModelId == nullptr) return trace.Out(E_POINTER);
+  if (*appUserModelId == L'\0') return trace.Out(E_INVALIDARG);
   HRESULT hr;
   {
     hkb::ComInit com(COINIT_APARTMENTTHREADED);

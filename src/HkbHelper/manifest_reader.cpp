@@ -69,7 +69,7 @@ HRESULT ReadApplicationNames(IXmlReader* reader, const CHkbhPackage& package, st
 }  // namespace
 
 HRESULT CHkbhManifestReader::MoveToElementByName(IXmlReader* reader, const wchar_t* name) {
-  WriteLog("%S(%S) IN\r\n", kMoveTo, HkbhTraceText(name));
+  const HkbhTrace trace(kMoveTo, name);
   if (reader == nullptr || name == nullptr) return E_POINTER;
   HRESULT hr = S_OK;
   for (;;) {
@@ -78,12 +78,12 @@ HRESULT CHkbhManifestReader::MoveToElementByName(IXmlReader* reader, const wchar
     if (hr != S_OK) break;
     if (type == XmlNodeType_Element && HkbhIsLocalName(reader, name)) break;
   }
-  return HkbhTraceOut(kMoveTo, hr);
+  return trace.Out(hr);
 }
 
 HRESULT CHkbhManifestReader::GetAttributeValueByName(IXmlReader* reader, const wchar_t* name,
                                                      std::wstring* out) {
-  WriteLog("%S(%S) IN\r\n", kAttribute, HkbhTraceText(name));
+  const HkbhTrace trace(kAttribute, name);
   if (reader == nullptr || name == nullptr || out == nullptr) return E_POINTER;
   if (*name == L'\0') return E_INVALIDARG;
   HRESULT hr = reader->MoveToFirstAttribute();
@@ -91,31 +91,29 @@ HRESULT CHkbhManifestReader::GetAttributeValueByName(IXmlReader* reader, const w
     if (HkbhIsLocalName(reader, name)) {
       hr = HkbhGetValue(reader, *out);
       reader->MoveToElement();
-      return HkbhTraceOut(kAttribute, FAILED(hr) ? hr : S_OK);
+      return trace.Out(FAILED(hr) ? hr : S_OK);
     }
     hr = reader->MoveToNextAttribute();
   }
-  if (FAILED(hr)) return HkbhTraceOut(kAttribute, hr);
+  if (FAILED(hr)) return trace.Out(hr);
   reader->MoveToElement();
-  return HkbhTraceOut(kAttribute, S_FALSE);
+  return trace.Out(S_FALSE);
 }
 
 BOOL CHkbhManifestReader::ConvertMsResourceToString(const wchar_t* reference, const wchar_t* fullName,
                                                     const wchar_t* name, wchar_t* out) {
-  WriteLog("%S(%S, %S, %S) IN\r\n", kConvert, HkbhTraceText(reference), HkbhTraceText(fullName),
-           HkbhTraceText(name));
+  WriteLog("%S(%S, %S, %S) IN\r\n", kConvert, HkbhText(reference), HkbhText(fullName), HkbhText(name));
+  const HkbhTrace trace(kConvert, HkbhTrace::InWritten{});
   if (reference == nullptr || fullName == nullptr || name == nullptr || out == nullptr ||
       *fullName == L'\0' || *name == L'\0') {
-    WriteLog("%S OUT(%d)\r\n", kConvert, FALSE);
-    return FALSE;
+    return trace.OutValue(FALSE);
   }
   BOOL resolved = FALSE;
   try {
     const std::wstring folded = hkbh::FoldLower(reference);
     hkbh::IndirectForms forms;
     if (!hkbh::BuildIndirectForms(folded, fullName, name, forms)) {
-      WriteLog("%S OUT(%d)\r\n", kConvert, FALSE);
-      return FALSE;
+      return trace.OutValue(FALSE);
     }
     WriteLog("%S ms-resource = %S)\r\n", kConvert, forms.first.c_str());
     resolved = SUCCEEDED(s_pfnLoadIndirectString(forms.first.c_str(), out, kHkbhResolvedChars, nullptr));
@@ -132,28 +130,28 @@ BOOL CHkbhManifestReader::ConvertMsResourceToString(const wchar_t* reference, co
 }
 
 DWORD CHkbhManifestReader::LoadSetting() {
-  WriteLog("%S IN\r\n", kLoadSetting);
+  const HkbhTrace trace(kLoadSetting);
   const DWORD setting = CHkbhReg::GetManifestReaderSetting() == 0 ? 0 : 1;
-  WriteLog("%S OUT(%d)\r\n", kLoadSetting, static_cast<int>(setting));
+  trace.OutValue(static_cast<int>(setting));
   return setting;
 }
 
 HRESULT CHkbhManifestReader::AddAppsToPackage(const wchar_t* manifestPath, CHkbhPackage* package) {
-  WriteLog("%S(%S) IN\r\n", kAddApps, HkbhTraceText(manifestPath));
+  const HkbhTrace trace(kAddApps, manifestPath);
   const HRESULT hr = LoadSetting() == 1 ? GetAppNameUsingXmlParser(manifestPath, package)
                                         : GetAppNameUsingAPI(manifestPath, package);
-  return HkbhTraceOut(kAddApps, hr);
+  return trace.Out(hr);
 }
 
 HRESULT CHkbhManifestReader::GetAppNameUsingXmlParser(const wchar_t* manifestPath, CHkbhPackage* package) {
-  WriteLog("%S(%S) IN\r\n", kByXml, HkbhTraceText(manifestPath));
+  const HkbhTrace trace(kByXml, manifestPath);
   if (manifestPath == nullptr || package == nullptr) return E_POINTER;
   if (*manifestPath == L'\0') return E_INVALIDARG;
   HRESULT hr = S_OK;
   try {
     hkb::ComPtr<IXmlReader> reader;
     hr = HkbhOpenXmlReader(manifestPath, reader);
-    if (FAILED(hr)) return HkbhTraceOut(kByXml, hr);
+    if (FAILED(hr)) return trace.Out(hr);
     hr = MoveToElementByName(reader.get(), L"Applications");
     while (SUCCEEDED(hr)) {
       hr = MoveToElementByName(reader.get(), L"Application");
@@ -166,12 +164,12 @@ HRESULT CHkbhManifestReader::GetAppNameUsingXmlParser(const wchar_t* manifestPat
   } catch (...) {
     hr = E_FAIL;
   }
-  return HkbhTraceOut(kByXml, hr);
+  return trace.Out(hr);
 }
 
 HRESULT CHkbhManifestReader::IsCanGetAppNameFromManifest(const wchar_t* manifestPath, CHkbhPackage* package,
                                                          BOOL* ok) {
-  WriteLog("%S(%S) IN\r\n", kCheck, HkbhTraceText(manifestPath));
+  const HkbhTrace trace(kCheck, manifestPath);
   if (manifestPath == nullptr || package == nullptr || ok == nullptr) return E_POINTER;
   if (*manifestPath == L'\0') return E_INVALIDARG;
   *ok = FALSE;
@@ -179,7 +177,7 @@ HRESULT CHkbhManifestReader::IsCanGetAppNameFromManifest(const wchar_t* manifest
   try {
     hkb::ComPtr<IXmlReader> reader;
     hr = HkbhOpenXmlReader(manifestPath, reader);
-    if (FAILED(hr)) return HkbhTraceOut(kCheck, hr);
+    if (FAILED(hr)) return trace.Out(hr);
     hr = MoveToElementByName(reader.get(), L"Applications");
     while (SUCCEEDED(hr)) {
       hr = MoveToElementByName(reader.get(), L"Application");
@@ -203,11 +201,11 @@ HRESULT CHkbhManifestReader::IsCanGetAppNameFromManifest(const wchar_t* manifest
   } catch (...) {
     hr = E_FAIL;
   }
-  return HkbhTraceOut(kCheck, hr);
+  return trace.Out(hr);
 }
 
 HRESULT CHkbhManifestReader::GetAppNameUsingAPI(const wchar_t* manifestPath, CHkbhPackage* package) {
-  WriteLog("%S(%S) IN\r\n", kByApi, HkbhTraceText(manifestPath));
+  const HkbhTrace trace(kByApi, manifestPath);
   if (manifestPath == nullptr || package == nullptr) return E_POINTER;
   if (*manifestPath == L'\0') return E_INVALIDARG;
   HRESULT hr = S_OK;
@@ -215,7 +213,7 @@ HRESULT CHkbhManifestReader::GetAppNameUsingAPI(const wchar_t* manifestPath, CHk
     // Declared first, so that every interface below is released before COM
     // is uninitialized.
     hkb::ComInit com(COINIT_APARTMENTTHREADED);
-    if (FAILED(com.result()) && com.result() != RPC_E_CHANGED_MODE) return HkbhTraceOut(kByApi, com.result());
+    if (FAILED(com.result()) && com.result() != RPC_E_CHANGED_MODE) return trace.Out(com.result());
 
     hkb::ComPtr<IAppxFactory> factory;
     hkb::ComPtr<IStream> stream;
@@ -245,32 +243,31 @@ HRESULT CHkbhManifestReader::GetAppNameUsingAPI(const wchar_t* manifestPath, CHk
   } catch (...) {
     hr = E_FAIL;
   }
-  return HkbhTraceOut(kByApi, hr);
+  return trace.Out(hr);
 }
 
 HRESULT CHkbhManifestReader::GetAppDisplayName(const wchar_t* manifestPath, const wchar_t* fullName,
                                                const wchar_t* name, wchar_t** out) {
-  WriteLog("%S(%S) IN\r\n", kDisplayName, HkbhTraceText(manifestPath));
+  const HkbhTrace trace(kDisplayName, manifestPath);
   if (manifestPath == nullptr || out == nullptr) return E_POINTER;
   HRESULT hr = S_OK;
   try {
     hkb::ComPtr<IXmlReader> reader;
     hr = HkbhOpenXmlReader(manifestPath, reader);
-    if (FAILED(hr)) return HkbhTraceOut(kDisplayName, hr);
+    if (FAILED(hr)) return trace.Out(hr);
     hr = MoveToElementByName(reader.get(), L"Applications");
-    if (FAILED(hr)) return HkbhTraceOut(kDisplayName, hr);
+    if (FAILED(hr)) return trace.Out(hr);
     if (MoveToElementByName(reader.get(), L"Application") != S_OK ||
         MoveToElementByName(reader.get(), L"VisualElements") != S_OK)
-      return HkbhTraceOut(kDisplayName, E_FAIL);
+      return trace.Out(E_FAIL);
     std::wstring display;
     hr = GetAttributeValueByName(reader.get(), L"DisplayName", &display);
-    if (FAILED(hr)) return HkbhTraceOut(kDisplayName, hr);
-    if (MoveToElementByName(reader.get(), L"Application") == S_OK)
-      return HkbhTraceOut(kDisplayName, kHkbhManyApplications);
+    if (FAILED(hr)) return trace.Out(hr);
+    if (MoveToElementByName(reader.get(), L"Application") == S_OK) return trace.Out(kHkbhManyApplications);
 
     auto* block = static_cast<wchar_t*>(::LocalAlloc(LPTR, kHkbhResolvedChars * sizeof(wchar_t)));
     *out = block;
-    if (block == nullptr) return HkbhTraceOut(kDisplayName, E_OUTOFMEMORY);
+    if (block == nullptr) return trace.Out(E_OUTOFMEMORY);
     const std::wstring folded = hkbh::FoldLower(display);
     if (!hkbh::StartsWith(folded, hkbh::kMsResource)) {
       const size_t n = folded.size() < kHkbhResolvedChars - 1 ? folded.size() : kHkbhResolvedChars - 1;
@@ -282,5 +279,5 @@ HRESULT CHkbhManifestReader::GetAppDisplayName(const wchar_t* manifestPath, cons
   } catch (...) {
     hr = E_FAIL;
   }
-  return HkbhTraceOut(kDisplayName, hr);
+  return trace.Out(hr);
 }

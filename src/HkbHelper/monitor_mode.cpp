@@ -58,8 +58,9 @@ void SendKeyEvent(WORD virtualKey, WORD scanCode, DWORD flags, ULONG_PTR extraIn
 // scan code, no extra information.
 void SendBareKey(WORD virtualKey, DWORD flags) {
   WriteLog("%S(0x%04X, 0x%08X) IN\r\n", kSendKey, virtualKey, static_cast<unsigned>(flags));
+  const HkbhTrace trace(kSendKey, HkbhTrace::InWritten{});
   SendKeyEvent(virtualKey, 0, flags, 0);
-  WriteLog("%S OUT\r\n", kSendKey);
+  trace.Out();
 }
 
 WORD ScanCodeOf(WORD virtualKey) { return static_cast<WORD>(::MapVirtualKeyW(virtualKey, MAPVK_VK_TO_VSC)); }
@@ -125,7 +126,7 @@ hkb::ComPtr<IAppVisibility> CHkbhMonitorMode::m_pImmersiveMode;
 CHkbhMonitorMode::~CHkbhMonitorMode() = default;
 
 HRESULT CHkbhMonitorMode::Initialize() {
-  WriteLog("%S IN\r\n", kInitialize);
+  const HkbhTrace trace(kInitialize);
   s_com.com.emplace(COINIT_APARTMENTTHREADED);
   HRESULT hr = s_com.com->result();
   if (FAILED(hr)) {
@@ -145,22 +146,21 @@ HRESULT CHkbhMonitorMode::Initialize() {
     return hr;
   }
   m_pImmersiveMode = std::move(service);
-  WriteLog("%S OUT(%d)\r\n", kInitialize, static_cast<int>(hr));
+  trace.OutValue(static_cast<int>(hr));
   return hr;
 }
 
 void CHkbhMonitorMode::Finalize() {
-  WriteLog("%S IN\r\n", kFinalize);
+  const HkbhTrace trace(kFinalize);
   m_pImmersiveMode.reset();
   s_com.com.reset();
-  WriteLog("%S OUT\r\n", kFinalize);
+  trace.Out();
 }
 
 int CHkbhMonitorMode::GetMonitorState(int* mode) {
-  WriteLog("%S IN\r\n", kGetMonitorState);
+  const HkbhTrace trace(kGetMonitorState);
   if (mode == nullptr) {
-    WriteLog("%S OUT(%d)\r\n", kGetMonitorState, -1);
-    return -1;
+    return trace.OutValue(-1);
   }
   IAppVisibility* service = m_pImmersiveMode.get();
   if (service == nullptr) {
@@ -188,7 +188,7 @@ int CHkbhMonitorMode::GetMonitorState(int* mode) {
 }
 
 int CHkbhMonitorMode::SwitchToStartScreen() {
-  WriteLog("%S IN\r\n", kSwitchToStartScreen);
+  const HkbhTrace trace(kSwitchToStartScreen);
   int mode = hkbh::kScreenUnknown;
   const int result = GetMonitorState(&mode);
   if (result != 0) {
@@ -204,12 +204,11 @@ int CHkbhMonitorMode::SwitchToStartScreen() {
       }
     }
   }
-  WriteLog("%S OUT(%d)\r\n", kSwitchToStartScreen, result);
-  return result;
+  return trace.OutValue(result);
 }
 
 HRESULT CHkbhMonitorMode::OpenAppSearchUI() {
-  WriteLog("%S IN\r\n", kOpenAppSearchUI);
+  const HkbhTrace trace(kOpenAppSearchUI);
   int mode = hkbh::kScreenUnknown;
   if (GetMonitorState(&mode) != 0) {
     WriteLog("%S OUT(GetMonitorState : ret=0x%08X)\r\n", kOpenAppSearchUI, static_cast<unsigned>(E_FAIL));
@@ -228,8 +227,7 @@ HRESULT CHkbhMonitorMode::OpenAppSearchUI() {
     if (IsSearchPaneForeground()) break;
   }
   ::Sleep(kAfterSearchPaneMs);
-  WriteLog("%S OUT(0x%08X)\r\n", kOpenAppSearchUI, static_cast<unsigned>(S_OK));
-  return S_OK;
+  return trace.Out(S_OK);
 }
 
 int CHkbhMonitorMode::IsSearchPaneForeground() {
@@ -244,21 +242,22 @@ int CHkbhMonitorMode::IsSearchPaneForeground() {
 
 void CHkbhKeyEmulate::Sendinput_Key(WORD virtualKey, WORD scanCode, DWORD flags) {
   WriteLog("%S(0x%04X, 0x%04X, 0x%08X) IN\r\n", kSendKey, virtualKey, scanCode, static_cast<unsigned>(flags));
+  const HkbhTrace trace(kSendKey, HkbhTrace::InWritten{});
   SendKeyEvent(virtualKey, scanCode, flags, static_cast<ULONG_PTR>(::GetMessageExtraInfo()));
-  WriteLog("%S OUT\r\n", kSendKey);
+  trace.Out();
 }
 
 void CHkbhKeyEmulate::Sendinput_Win() {
-  WriteLog("%S IN\r\n", kSendWin);
+  const HkbhTrace trace(kSendWin);
   SendBareKey(VK_LWIN, KEYEVENTF_EXTENDEDKEY);
   ::Sleep(kKeyGapMs);
   SendBareKey(VK_LWIN, KEYEVENTF_KEYUP);
   ::Sleep(kKeyGapMs);
-  WriteLog("%S OUT\r\n", kSendWin);
+  trace.Out();
 }
 
 void CHkbhKeyEmulate::SendInput_Win_Q() {
-  WriteLog("%S IN\r\n", kSendWinQ);
+  const HkbhTrace trace(kSendWinQ);
   SendBareKey(VK_LWIN, KEYEVENTF_EXTENDEDKEY);
   ::Sleep(kKeyGapMs);
   Sendinput_Key(kKeyQ, kScanQ, KEYEVENTF_SCANCODE);
@@ -267,39 +266,35 @@ void CHkbhKeyEmulate::SendInput_Win_Q() {
   ::Sleep(kQHeldMs);
   SendBareKey(VK_LWIN, KEYEVENTF_KEYUP);
   ::Sleep(kAfterWinQMs);
-  WriteLog("%S OUT\r\n", kSendWinQ);
+  trace.Out();
 }
 
 void CHkbhKeyEmulate::SendInput_Enter() {
-  WriteLog("%S IN\r\n", kSendEnter);
+  const HkbhTrace trace(kSendEnter);
   SendBareKey(VK_RETURN, KEYEVENTF_EXTENDEDKEY);
   ::Sleep(kKeyGapMs);
   SendBareKey(VK_RETURN, KEYEVENTF_KEYUP);
   ::Sleep(kKeyGapMs);
-  WriteLog("%S OUT\r\n", kSendEnter);
+  trace.Out();
 }
 
 void CHkbhKeyEmulate::SendInput_Shift_Insert() {
-  WriteLog("%S IN\r\n", kSendShiftInsert);
+  const HkbhTrace trace(kSendShiftInsert);
   Sendinput_Key(VK_SHIFT, ScanCodeOf(VK_SHIFT), 0);
   ::Sleep(kKeyGapMs);
   Sendinput_Key(VK_INSERT, ScanCodeOf(VK_INSERT), KEYEVENTF_EXTENDEDKEY);
   ::Sleep(kKeyGapMs);
   Sendinput_Key(VK_INSERT, ScanCodeOf(VK_INSERT), KEYEVENTF_EXTENDEDKEY | KEYEVENTF_KEYUP);
   ::Sleep(kAfterPasteMs);
-  WriteLog("%S OUT\r\n", kSendShiftInsert);
+  trace.Out();
 }
 
 // ---------------------------------------------------------------------------
 
 HRESULT CHkbhClipboard::SetClipboardData(const wchar_t* text, std::optional<std::wstring>* replaced) {
-  WriteLog("%S(%S) IN\r\n", kSetClipboardData, text ? text : L"(null)");
-  const auto out = [](HRESULT hr) {
-    WriteLog("%S OUT(0x%08X)\r\n", kSetClipboardData, static_cast<unsigned>(hr));
-    return hr;
-  };
-  if (text == nullptr) return out(E_POINTER);
-  if (*text == L'\0') return out(E_INVALIDARG);
+  const HkbhTrace trace(kSetClipboardData, text);
+  if (text == nullptr) return trace.Out(E_POINTER);
+  if (*text == L'\0') return trace.Out(E_INVALIDARG);
   // Stays E_FAIL when the clipboard could not be opened.
   HRESULT hr = E_FAIL;
   WithClipboard([&] {
@@ -327,7 +322,7 @@ HRESULT CHkbhClipboard::SetClipboardData(const wchar_t* text, std::optional<std:
     block.release();  // the clipboard owns it now
     hr = S_OK;
   });
-  return out(hr);
+  return trace.Out(hr);
 }
 
 bool CHkbhClipboard::HoldsText(const wchar_t* text) {

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "catalogue_paths.h"
+#include "hkb/module.h"
 #include "package_rules.h"
 #include "startup_logic.h"
 
@@ -23,10 +24,7 @@ constexpr int kFinalizeProbes = 100;
 constexpr DWORD kProbeIntervalMs = 100;
 constexpr DWORD kThreadWaitMs = 30000;
 
-BOOL ExecutablePath(wchar_t (&out)[kHkbhPathChars]) {
-  const DWORD n = ::GetModuleFileNameW(nullptr, out, static_cast<DWORD>(kHkbhPathChars));
-  return n != 0 && n < kHkbhPathChars;
-}
+BOOL ExecutablePath(wchar_t (&out)[kHkbhPathChars]) { return hkb::ModuleFileName(nullptr, out) != 0; }
 
 }  // namespace
 
@@ -49,35 +47,35 @@ HRESULT CHkbhPackageManager::GetModuleName(wchar_t* buffer) {
 }
 
 HRESULT CHkbhPackageManager::CreateAppNameListFolder(wchar_t (&folder)[kHkbhPathChars]) {
-  WriteLog("%S IN\r\n", kCreateFolder);
+  const HkbhTrace trace(kCreateFolder);
   folder[0] = L'\0';
   wchar_t local[kHkbhPathChars];
   wchar_t base[kHkbhPathChars];
   const DWORD n = ::GetEnvironmentVariableW(L"LOCALAPPDATA", local, static_cast<DWORD>(kHkbhPathChars));
   if (n == 0 || n >= kHkbhPathChars || FAILED(GetModuleName(base))) {
-    WriteLog("%S OUT(%d)\r\n", kCreateFolder, 0);
+    trace.OutValue(0);
     return E_FAIL;
   }
   const auto path = hkbh::CatalogueFolder(local, base);
   if (!path || !HkbhCopyPath(*path, folder)) {
-    WriteLog("%S OUT(%d)\r\n", kCreateFolder, 0);
+    trace.OutValue(0);
     return E_FAIL;
   }
   const int rc = ::SHCreateDirectoryExW(nullptr, folder, nullptr);
   if (rc != ERROR_SUCCESS) WriteLog("%S SHCreateDirectoryEx failed. ErrCode = (%d)\r\n", kCreateFolder, rc);
-  WriteLog("%S OUT(%d)\r\n", kCreateFolder, 1);
+  trace.OutValue(1);
   return S_OK;
 }
 
 BOOL CHkbhPackageManager::GetPresetAppNameFullPath(wchar_t (&path)[kHkbhPathChars]) {
-  WriteLog("%S IN\r\n", kPresetPath);
+  const HkbhTrace trace(kPresetPath);
   wchar_t exe[kHkbhPathChars];
   const auto preset = ExecutablePath(exe) ? hkbh::PresetPath(exe) : std::nullopt;
   if (!preset || !HkbhCopyPath(*preset, path)) {
-    WriteLog("%S OUT(%d)\r\n", kPresetPath, 0);
+    trace.OutValue(0);
     return FALSE;
   }
-  WriteLog("%S OUT(%d)\r\n", kPresetPath, 1);
+  trace.OutValue(1);
   return TRUE;
 }
 
@@ -85,8 +83,8 @@ BOOL CHkbhPackageManager::GetPresetAppNameFullPath(wchar_t (&path)[kHkbhPathChar
 // Lifecycle
 
 HRESULT CHkbhPackageManager::Initialize() {
-  WriteLog("%S IN\r\n", kInitialize);
-  if (m_hExitEvent && m_hRefreshThread) return HkbhTraceOut(kInitialize, S_FALSE);
+  const HkbhTrace trace(kInitialize);
+  if (m_hExitEvent && m_hRefreshThread) return trace.Out(S_FALSE);
 
   wchar_t base[kHkbhPathChars];
   const std::wstring mutexName = [&] {
@@ -178,7 +176,7 @@ HRESULT CHkbhPackageManager::Initialize() {
   // other processes of this name are not kept waiting for a pass that never
   // comes.
   if (owner && FAILED(hr)) CloseInstanceMutex();
-  return HkbhTraceOut(kInitialize, hr);
+  return trace.Out(hr);
 }
 
 void CHkbhPackageManager::CloseInstanceMutex() {
@@ -190,7 +188,7 @@ BOOL CHkbhPackageManager::IsExitRequested() const {
 }
 
 void CHkbhPackageManager::Finalize() {
-  WriteLog("%S IN\r\n", kFinalize);
+  const HkbhTrace trace(kFinalize);
   if (m_hInstanceMutex.load() != nullptr) {
     // The refresh thread closes the mutex at the end of its first pass; the
     // name stays openable until then.
@@ -220,5 +218,5 @@ void CHkbhPackageManager::Finalize() {
     }
     m_hExitEvent.reset();
   }
-  WriteLog("%S OUT\r\n", kFinalize);
+  trace.Out();
 }

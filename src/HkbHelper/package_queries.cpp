@@ -81,10 +81,10 @@ bool HasMatchingDependency(hkbrt::IPackage* package, const wchar_t* appId) {
 // Queries
 
 hkb::ComPtr<hkbrt::IPackageManager> CHkbhPackageManager::GetPackageManager(hkb::RoInit& runtime) {
-  WriteLog("%S IN\r\n", kGetPackageManager);
+  const HkbhTrace trace(kGetPackageManager);
   HRESULT hr = runtime.initialize(RO_INIT_SINGLETHREADED);
   if (FAILED(hr) && hr != RPC_E_CHANGED_MODE) {
-    HkbhTraceOut(kGetPackageManager, hr);
+    trace.Out(hr);
     return {};
   }
   hkb::ComPtr<hkbrt::IPackageManager> manager;
@@ -100,14 +100,14 @@ hkb::ComPtr<hkbrt::IPackageManager> CHkbhPackageManager::GetPackageManager(hkb::
     HkbhPlatformError(kGetPackageManager, hr);
     return {};
   }
-  HkbhTraceOut(kGetPackageManager, S_OK);
+  trace.Out(S_OK);
   return manager;
 }
 
 void CHkbhPackageManager::FindPackageByName(const wchar_t* familyName, CHkbhFoundPackage& found) {
-  WriteLog("%S(%S) IN\r\n", kFindByName, HkbhTraceText(familyName));
+  const HkbhTrace trace(kFindByName, familyName);
   if (familyName == nullptr || *familyName == L'\0') {
-    HkbhTraceOut(kFindByName, familyName == nullptr ? E_POINTER : E_INVALIDARG);
+    trace.Out(familyName == nullptr ? E_POINTER : E_INVALIDARG);
     return;
   }
   const hkb::ComPtr<hkbrt::IPackageManager> manager = GetPackageManager(found.Runtime);
@@ -117,14 +117,14 @@ void CHkbhPackageManager::FindPackageByName(const wchar_t* familyName, CHkbhFoun
   }
   const auto packages = PackagesOfFamily(kFindByName, manager.get(), familyName);
   if (packages) FirstPackage(kFindByName, packages.get(), found.Package);
-  WriteLog("%S OUT\r\n", kFindByName);
+  trace.Out();
 }
 
 void CHkbhPackageManager::FindPackageByNameEx(const wchar_t* familyName, const wchar_t* appId,
                                               CHkbhFoundPackage& found) {
-  WriteLog("%S(%S, %S) IN\r\n", kFindByNameEx, HkbhTraceText(familyName), HkbhTraceText(appId));
+  const HkbhTrace trace(kFindByNameEx, familyName, appId);
   if (familyName == nullptr || appId == nullptr || *familyName == L'\0') {
-    HkbhTraceOut(kFindByNameEx, familyName == nullptr || appId == nullptr ? E_POINTER : E_INVALIDARG);
+    trace.Out(familyName == nullptr || appId == nullptr ? E_POINTER : E_INVALIDARG);
     return;
   }
   const hkb::ComPtr<hkbrt::IPackageManager> manager = GetPackageManager(found.Runtime);
@@ -148,13 +148,13 @@ void CHkbhPackageManager::FindPackageByNameEx(const wchar_t* familyName, const w
     hr = it->MoveNext(&has);
   }
   if (FAILED(hr)) HkbhPlatformError(kFindByNameEx, hr);
-  WriteLog("%S OUT\r\n", kFindByNameEx);
+  trace.Out();
 }
 
 HRESULT CHkbhPackageManager::IsInstalled(const wchar_t* familyName, BOOL* isInstalled) {
-  WriteLog("%S(%S) IN\r\n", kIsInstalled, HkbhTraceText(familyName));
-  if (familyName == nullptr || isInstalled == nullptr) return HkbhTraceOut(kIsInstalled, E_POINTER);
-  if (*familyName == L'\0') return HkbhTraceOut(kIsInstalled, E_INVALIDARG);
+  const HkbhTrace trace(kIsInstalled, familyName);
+  if (familyName == nullptr || isInstalled == nullptr) return trace.Out(E_POINTER);
+  if (*familyName == L'\0') return trace.Out(E_INVALIDARG);
   CHkbhFoundPackage found;
   FindPackageByName(familyName, found);
   *isInstalled = found.Package ? TRUE : FALSE;
@@ -164,10 +164,9 @@ HRESULT CHkbhPackageManager::IsInstalled(const wchar_t* familyName, BOOL* isInst
 
 HRESULT CHkbhPackageManager::IsInstalledEx(const wchar_t* familyName, const wchar_t* appId,
                                            BOOL* isInstalled) {
-  WriteLog("%S(%S) IN\r\n", kIsInstalledEx, HkbhTraceText(familyName));
-  if (familyName == nullptr || appId == nullptr || isInstalled == nullptr)
-    return HkbhTraceOut(kIsInstalledEx, E_POINTER);
-  if (*familyName == L'\0') return HkbhTraceOut(kIsInstalledEx, E_INVALIDARG);
+  const HkbhTrace trace(kIsInstalledEx, familyName);
+  if (familyName == nullptr || appId == nullptr || isInstalled == nullptr) return trace.Out(E_POINTER);
+  if (*familyName == L'\0') return trace.Out(E_INVALIDARG);
   CHkbhFoundPackage found;
   FindPackageByNameEx(familyName, appId, found);
   *isInstalled = found.Package ? TRUE : FALSE;
@@ -176,56 +175,56 @@ HRESULT CHkbhPackageManager::IsInstalledEx(const wchar_t* familyName, const wcha
 }
 
 HRESULT CHkbhPackageManager::GetAppDisplayNameByPFN(const wchar_t* familyName, wchar_t** displayName) {
-  WriteLog("%S(%S, 0x%08X) IN\r\n", kDisplayNameByPfn, HkbhTraceText(familyName),
+  WriteLog("%S(%S, 0x%08X) IN\r\n", kDisplayNameByPfn, HkbhText(familyName),
            static_cast<unsigned>(reinterpret_cast<uintptr_t>(displayName)));
-  if (familyName == nullptr || displayName == nullptr) return HkbhTraceOut(kDisplayNameByPfn, E_POINTER);
-  if (*familyName == L'\0') return HkbhTraceOut(kDisplayNameByPfn, E_INVALIDARG);
+  const HkbhTrace trace(kDisplayNameByPfn, HkbhTrace::InWritten{});
+  if (familyName == nullptr || displayName == nullptr) return trace.Out(E_POINTER);
+  if (*familyName == L'\0') return trace.Out(E_INVALIDARG);
   CHkbhFoundPackage found;
   FindPackageByName(familyName, found);
-  if (!found.Package) return HkbhTraceOut(kDisplayNameByPfn, kHkbhNotInstalled);
-  return HkbhTraceOut(kDisplayNameByPfn,
-                      CHkbhManifestReader::GetAppDisplayName(found.Package.get(), displayName));
+  if (!found.Package) return trace.Out(kHkbhNotInstalled);
+  return trace.Out(CHkbhManifestReader::GetAppDisplayName(found.Package.get(), displayName));
 }
 
 HRESULT CHkbhPackageManager::GetExcludeAppNameList(const wchar_t* keyword, HkbhExcludeList* list,
                                                    BOOL* exact) {
-  WriteLog("%S(%S) IN\r\n", kExclude, HkbhTraceText(keyword));
-  if (keyword == nullptr || list == nullptr || exact == nullptr) return HkbhTraceOut(kExclude, E_POINTER);
-  if (*keyword == L'\0') return HkbhTraceOut(kExclude, E_INVALIDARG);
-  return HkbhTraceOut(kExclude, m_AppNameList.GetExcludeAppNameList(keyword, list, exact));
+  const HkbhTrace trace(kExclude, keyword);
+  if (keyword == nullptr || list == nullptr || exact == nullptr) return trace.Out(E_POINTER);
+  if (*keyword == L'\0') return trace.Out(E_INVALIDARG);
+  return trace.Out(m_AppNameList.GetExcludeAppNameList(keyword, list, exact));
 }
 
 // ===========================================================================
 // The query exports
 
 HRESULT HkbhQueryIsInstalled(const wchar_t* familyName, BOOL* isInstalled) {
-  WriteLog("%S(%S) IN\r\n", kExportIsInstalled, HkbhTraceText(familyName));
+  const HkbhTrace trace(kExportIsInstalled, familyName);
   HRESULT hr = E_POINTER;
   if (familyName != nullptr && isInstalled != nullptr)
     hr = *familyName == L'\0' ? E_INVALIDARG : CHkbhPackageManager::IsInstalled(familyName, isInstalled);
-  return HkbhTraceOut(kExportIsInstalled, hr);
+  return trace.Out(hr);
 }
 
 HRESULT HkbhQueryIsInstalledByAppUserModeID(const wchar_t* appUserModelId, BOOL* isInstalled) {
-  WriteLog("%S(%S) IN\r\n", kExportIsInstalledById, HkbhTraceText(appUserModelId));
-  if (appUserModelId == nullptr || isInstalled == nullptr)
-    return HkbhTraceOut(kExportIsInstalledById, E_POINTER);
-  if (*appUserModelId == L'\0') return HkbhTraceOut(kExportIsInstalledById, E_INVALIDARG);
+  const HkbhTrace trace(kExportIsInstalledById, appUserModelId);
+  if (appUserModelId == nullptr || isInstalled == nullptr) return trace.Out(E_POINTER);
+  if (*appUserModelId == L'\0') return trace.Out(E_INVALIDARG);
   const hkbh::AppUserModelIdParts parts = hkbh::SplitAppUserModelId(appUserModelId);
   HRESULT hr;
   if (parts.has_bang && parts.office)
     hr = CHkbhPackageManager::IsInstalledEx(parts.family.c_str(), parts.app_id.c_str(), isInstalled);
   else
     hr = CHkbhPackageManager::IsInstalled(parts.family.c_str(), isInstalled);
-  return HkbhTraceOut(kExportIsInstalledById, hr);
+  return trace.Out(hr);
 }
 
 HRESULT HkbhQueryGetAppDisplayNameByPFN(const wchar_t* familyName, wchar_t** displayName) {
-  WriteLog("%S(%S, 0x%08X) IN\r\n", kExportDisplayName, HkbhTraceText(familyName),
+  WriteLog("%S(%S, 0x%08X) IN\r\n", kExportDisplayName, HkbhText(familyName),
            static_cast<unsigned>(reinterpret_cast<uintptr_t>(displayName)));
+  const HkbhTrace trace(kExportDisplayName, HkbhTrace::InWritten{});
   HRESULT hr = E_POINTER;
   if (familyName != nullptr && displayName != nullptr)
     hr = *familyName == L'\0' ? E_INVALIDARG
                               : CHkbhPackageManager::GetAppDisplayNameByPFN(familyName, displayName);
-  return HkbhTraceOut(kExportDisplayName, hr);
+  return trace.Out(hr);
 }

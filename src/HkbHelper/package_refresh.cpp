@@ -52,7 +52,7 @@ DWORD WINAPI CHkbhPackageManager::RefreshThread(LPVOID param) {
 }
 
 DWORD CHkbhPackageManager::RunRefreshThread() {
-  WriteLog("%S IN\r\n", kRefreshThread);
+  const HkbhTrace trace(kRefreshThread);
   wchar_t folder[kHkbhPathChars];
   wchar_t appNameList[kHkbhPathChars];
   CreateAppNameListFolder(folder);
@@ -143,7 +143,7 @@ void CHkbhPackageManager::RefreshAppNameList(const wchar_t* appNameListPath, con
 }
 
 HRESULT CHkbhPackageManager::RefreshMetroApps() {
-  WriteLog("%S IN\r\n", kRefreshMetro);
+  const HkbhTrace trace(kRefreshMetro);
   hkb::RoInit runtime;
   const hkb::ComPtr<hkbrt::IPackageManager> manager = GetPackageManager(runtime);
   if (!manager) {
@@ -167,5 +167,5 @@ HRESULT CHkbhPackageManager::RefreshMetroApps() {
     platform = it->MoveNext(&has);
   }
   if (FAILED(platform)) hr = HkbhPlatformError(kRefreshMetro, platform);
-  return HkbhTraceOut(kRefreshMetro, hr);
+  return trace.Out(hr);
 }

@@ -18,10 +18,10 @@ HRESULT CHkbhPackageManager::RefreshDesktopApps(const wchar_t* folder) {
 }
 
 HRESULT CHkbhPackageManager::RefreshDesktopFolder(const wchar_t* folder, int depth) {
-  WriteLog("%S(%S) IN\r\n", kRefreshDesktop, HkbhTraceText(folder));
-  if (folder == nullptr) return HkbhTraceOut(kRefreshDesktop, E_POINTER);
-  if (*folder == L'\0') return HkbhTraceOut(kRefreshDesktop, E_INVALIDARG);
-  if (IsExitRequested()) return HkbhTraceOut(kRefreshDesktop, S_OK);
+  const HkbhTrace trace(kRefreshDesktop, folder);
+  if (folder == nullptr) return trace.Out(E_POINTER);
+  if (*folder == L'\0') return trace.Out(E_INVALIDARG);
+  if (IsExitRequested()) return trace.Out(S_OK);
 
   AddLinkFileToList(folder, L"\\*.lnk");
   AddLinkFileToList(folder, L"\\*.url");
@@ -32,7 +32,7 @@ HRESULT CHkbhPackageManager::RefreshDesktopFolder(const wchar_t* folder, int dep
   if (!find) {
     const DWORD error = search ? ::GetLastError() : static_cast<DWORD>(ERROR_FILENAME_EXCED_RANGE);
     WriteLog("Errcode = %d \r\n", static_cast<int>(error));
-    return HkbhTraceOut(kRefreshDesktop, E_FAIL);
+    return trace.Out(E_FAIL);
   }
   do {
     if (IsExitRequested()) break;
@@ -53,11 +53,11 @@ HRESULT CHkbhPackageManager::RefreshDesktopFolder(const wchar_t* folder, int dep
     if (const auto sub = hkbh::JoinPath(folder, entry.cFileName))
       RefreshDesktopFolder(sub->c_str(), depth + 1);
   } while (::FindNextFileW(find.get(), &entry));
-  return HkbhTraceOut(kRefreshDesktop, S_OK);
+  return trace.Out(S_OK);
 }
 
 void CHkbhPackageManager::AddLinkFileToList(const wchar_t* folder, const wchar_t* pattern) {
-  WriteLog("%S(%S) IN\r\n", kAddLinkFiles, HkbhTraceText(folder));
+  const HkbhTrace trace(kAddLinkFiles, folder);
   if (folder == nullptr || pattern == nullptr) return;
   const auto search = hkbh::AppendPath(folder, pattern);
   WIN32_FIND_DATAW entry;
@@ -74,5 +74,5 @@ void CHkbhPackageManager::AddLinkFileToList(const wchar_t* folder, const wchar_t
     const std::wstring display = hkbh::ShortcutDisplayName(entry.cFileName);
     m_AppNameList.AddDesktopApp(display.c_str(), path->c_str());
   } while (::FindNextFileW(find.get(), &entry));
-  WriteLog("%S OUT\r\n", kAddLinkFiles);
+  trace.Out();
 }

@@ -3,7 +3,7 @@
 #include <new>
 #include <string>
 
-#include "KeyDbWrapper.h"
+#include "server_module.h"
 #include "atl_string.h"
 #include "hkb/guard.h"
 #include "hkb/module.h"

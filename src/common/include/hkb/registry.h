@@ -17,6 +17,7 @@ namespace hkb {
 // A value of at most four bytes. `status` is that of the open or the read
 // (ERROR_MORE_DATA for a larger value); a shorter value fills the low bytes.
 struct RegDword {
+  bool opened = false;  // the key was there and could be read
   LSTATUS status = ERROR_FILE_NOT_FOUND;
   DWORD type = REG_NONE;
   DWORD size = 0;
@@ -32,6 +33,7 @@ inline RegDword ReadRegDword(HKEY root, const wchar_t* subKey, const wchar_t* na
   UniqueKey key;
   read.status = ::RegOpenKeyExW(root, subKey, 0, KEY_QUERY_VALUE, key.put());
   if (read.status != ERROR_SUCCESS) return read;
+  read.opened = true;
   read.size = sizeof read.value;
   read.status = ::RegQueryValueExW(key.get(), name, nullptr, &read.type, reinterpret_cast<BYTE*>(&read.value),
                                    &read.size);
