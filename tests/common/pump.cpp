@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include "hkbtest/wait.h"
+
 namespace hkbtest {
 
 namespace {
@@ -17,13 +19,12 @@ void PumpOnce() {
 }  // namespace
 
 bool PumpUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout) {
-  const ULONGLONG end = ::GetTickCount64() + static_cast<ULONGLONG>(timeout.count());
-  for (;;) {
-    PumpOnce();
-    if (done()) return true;
-    if (::GetTickCount64() >= end) return false;
-    ::MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
-  }
+  return WaitUntil(
+      [&] {
+        PumpOnce();
+        return done();
+      },
+      timeout, [] { ::MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT); });
 }
 
 void PumpFor(std::chrono::milliseconds duration) {

@@ -2,6 +2,8 @@
 
 #include <iterator>
 
+#include "hkbtest/text.h"
+
 namespace hkbtest {
 
 bool KeyExists(HKEY root, const std::wstring& path, REGSAM view) {
@@ -115,15 +117,6 @@ ScopedRegValue::~ScopedRegValue() {
 
 namespace {
 
-std::string Utf8(const std::wstring& s) {
-  if (s.empty()) return {};
-  const int n =
-      ::WideCharToMultiByte(CP_UTF8, 0, s.data(), static_cast<int>(s.size()), nullptr, 0, nullptr, nullptr);
-  std::string out(static_cast<size_t>(n), '\0');
-  ::WideCharToMultiByte(CP_UTF8, 0, s.data(), static_cast<int>(s.size()), out.data(), n, nullptr, nullptr);
-  return out;
-}
-
 void DumpInto(HKEY key, const std::string& path, REGSAM view, std::vector<std::string>& out) {
   out.push_back(path + "|");
   wchar_t name[16384];
@@ -162,6 +155,14 @@ std::vector<std::string> DumpKeyTree(HKEY root, const std::wstring& path, REGSAM
     DumpInto(key.get(), Utf8(path), view, out);
   return out;
 }
+
+std::wstring ScopedInprocServer::KeyOf(const wchar_t* clsid) {
+  return std::wstring(L"Software\\Classes\\CLSID\\") + clsid + L"\\InprocServer32";
+}
+
+ScopedInprocServer::ScopedInprocServer(const wchar_t* clsid, const std::wstring& dll)
+    : m_server(HKEY_LOCAL_MACHINE, KeyOf(clsid), nullptr, std::optional<std::wstring>(dll)),
+      m_model(HKEY_LOCAL_MACHINE, KeyOf(clsid), L"ThreadingModel", std::optional<std::wstring>(L"Both")) {}
 
 std::optional<RegData> ReadRegValue(HKEY root, const std::wstring& key, const wchar_t* name, REGSAM view) {
   hkb::UniqueKey k;

@@ -10,10 +10,7 @@
 namespace hkbtest {
 
 std::wstring EnvFolder(const wchar_t* variable) {
-  wchar_t buf[32768];
-  DWORD n = ::GetEnvironmentVariableW(variable, buf, static_cast<DWORD>(std::size(buf)));
-  if (n == 0 || n >= std::size(buf)) return {};
-  std::wstring s(buf, n);
+  std::wstring s = Env(variable);
   if (!s.empty() && s.back() != L'\\') s += L'\\';
   return s;
 }
@@ -24,11 +21,7 @@ std::wstring Standin32File(const std::wstring& name) { return EnvFolder(L"HKB_ST
 
 std::wstring ArtifactFile(const std::wstring& name) {
   std::wstring dir = EnvFolder(L"HKB_ARTIFACTS");
-  if (dir.empty()) {
-    wchar_t tmp[MAX_PATH];
-    ::GetTempPathW(MAX_PATH, tmp);
-    dir = tmp;
-  }
+  if (dir.empty()) dir = TempFolder();
   ::SHCreateDirectoryExW(nullptr, dir.c_str(), nullptr);
   return dir + name;
 }
@@ -49,32 +42,9 @@ bool FileExists(const std::wstring& path) {
   return ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
-std::string ReadFileBytes(const std::wstring& path) {
-  hkb::UniqueFile file(::CreateFileW(path.c_str(), GENERIC_READ,
-                                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                     OPEN_EXISTING, 0, nullptr));
-  if (!file) return {};
-  std::string out;
-  char buf[4096];
-  DWORD got = 0;
-  while (::ReadFile(file.get(), buf, sizeof buf, &got, nullptr) && got > 0) out.append(buf, got);
-  return out;
-}
-
-bool WriteFileBytes(const std::wstring& path, const std::string& data) {
-  hkb::UniqueFile file(::CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
-                                     FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!file) return false;
-  DWORD put = 0;
-  return ::WriteFile(file.get(), data.data(), static_cast<DWORD>(data.size()), &put, nullptr) &&
-         put == data.size();
-}
-
 std::wstring TempFilePath(const wchar_t* prefix) {
-  wchar_t dir[MAX_PATH];
   wchar_t file[MAX_PATH];
-  ::GetTempPathW(MAX_PATH, dir);
-  ::GetTempFileNameW(dir, prefix, 0, file);
+  ::GetTempFileNameW(TempFolder().c_str(), prefix, 0, file);
   ::DeleteFileW(file);
   return file;
 }
@@ -129,15 +99,13 @@ ScopedFileCopy::ScopedFileCopy(const std::wstring& source, const std::wstring& t
 
 ScopedFileCopy::~ScopedFileCopy() {
   // A started copy may still be running for a moment; retry the delete.
-  for (int i = 0; i < 50 && FileExists(m_target) && !::DeleteFileW(m_target.c_str()); ++i) ::Sleep(100);
+  WaitUntil([&] { return !FileExists(m_target) || ::DeleteFileW(m_target.c_str()); },
+            std::chrono::seconds(5));
   for (auto it = m_createdDirs.rbegin(); it != m_createdDirs.rend(); ++it) ::RemoveDirectoryW(it->c_str());
 }
 
-ScopedEnv::ScopedEnv(const wchar_t* name, const std::wstring& value) : m_name(name) {
-  wchar_t buf[32768];
-  DWORD n = ::GetEnvironmentVariableW(name, buf, static_cast<DWORD>(std::size(buf)));
-  m_had = n > 0 && n < std::size(buf);
-  if (m_had) m_old.assign(buf, n);
+ScopedEnv::ScopedEnv(const wchar_t* name, const std::wstring& value) : m_name(name), m_old(Env(name)) {
+  m_had = !m_old.empty();
   ::SetEnvironmentVariableW(name, value.c_str());
 }
 
@@ -178,15 +146,6 @@ bool SaveScreenshot(const std::wstring& name) {
   data.append(reinterpret_cast<const char*>(&bi.bmiHeader), sizeof(BITMAPINFOHEADER));
   data.append(static_cast<const char*>(bits), image);
   return WriteFileBytes(ArtifactFile(name), data);
-}
-
-std::string Narrow(const std::wstring& s) {
-  if (s.empty()) return {};
-  int n =
-      ::WideCharToMultiByte(CP_UTF8, 0, s.data(), static_cast<int>(s.size()), nullptr, 0, nullptr, nullptr);
-  std::string out(static_cast<size_t>(n), '\0');
-  ::WideCharToMultiByte(CP_UTF8, 0, s.data(), static_cast<int>(s.size()), out.data(), n, nullptr, nullptr);
-  return out;
 }
 
 }  // namespace hkbtest

@@ -37,12 +37,6 @@ std::wstring Folder64() { return SpecialFolder(CSIDL_PROGRAM_FILES) + L"\\ZEVHKB
 std::wstring Folder32() { return SpecialFolder(CSIDL_PROGRAM_FILESX86) + L"\\ZEVHKB"; }
 std::wstring Server32() { return Folder32() + L"\\KeyDbWrapper.exe"; }
 
-std::wstring Env(const wchar_t* name) {
-  wchar_t buf[256] = {};
-  const DWORD n = ::GetEnvironmentVariableW(name, buf, 256);
-  return n > 0 && n < 256 ? buf : L"";
-}
-
 // What the package installs: folder, file, and the file in the build's output.
 struct Installed {
   std::wstring folder;
@@ -78,32 +72,32 @@ Lines TypeLibTable() {
   if (SUCCEEDED(::LoadTypeLibEx(Server32().c_str(), REGKIND_NONE, lib.put()))) {
     hkb::Bstr doc;
     lib->GetDocumentation(-1, nullptr, doc.put(), nullptr, nullptr);
-    name = hkbtest::Narrow(doc.get() ? doc.get() : L"");
+    name = hkbtest::Utf8(doc.get() ? doc.get() : L"");
     TLIBATTR* attr = nullptr;
     if (SUCCEEDED(lib->GetLibAttr(&attr))) {
       flags = std::to_string(attr->wLibFlags);
       lib->ReleaseTLibAttr(attr);
     }
   }
-  const std::string key = hkbtest::Narrow(kTypeLibKey);
+  const std::string key = hkbtest::Utf8(kTypeLibKey);
   Lines t = {key + "|",
              key + "\\1.0|",
              key + "\\1.0||s:" + name,
              key + "\\1.0\\0|",
              key + "\\1.0\\0\\win32|",
-             key + "\\1.0\\0\\win32||s:" + hkbtest::Narrow(Server32()),
+             key + "\\1.0\\0\\win32||s:" + hkbtest::Utf8(Server32()),
              key + "\\1.0\\FLAGS|",
              key + "\\1.0\\FLAGS||s:" + flags,
              key + "\\1.0\\HELPDIR|",
-             key + "\\1.0\\HELPDIR||s:" + hkbtest::Narrow(Folder32())};
+             key + "\\1.0\\HELPDIR||s:" + hkbtest::Utf8(Folder32())};
   std::sort(t.begin(), t.end());
   return t;
 }
 
 // ... and for its interface (in both registry views).
 Lines InterfaceTable() {
-  const std::string key = hkbtest::Narrow(kInterfaceKey);
-  const std::string marshaler = hkbtest::Narrow(kMarshaler);
+  const std::string key = hkbtest::Utf8(kInterfaceKey);
+  const std::string marshaler = hkbtest::Utf8(kMarshaler);
   Lines t = {key + "|",
              key + "||s:IkeyDbObj",
              key + "\\ProxyStubClsid|",
@@ -111,7 +105,7 @@ Lines InterfaceTable() {
              key + "\\ProxyStubClsid32|",
              key + "\\ProxyStubClsid32||s:" + marshaler,
              key + "\\TypeLib|",
-             key + "\\TypeLib||s:" + hkbtest::Narrow(keydbtest::kLibId),
+             key + "\\TypeLib||s:" + hkbtest::Utf8(keydbtest::kLibId),
              key + "\\TypeLib|Version|s:1.0"};
   std::sort(t.begin(), t.end());
   return t;
@@ -142,7 +136,7 @@ constexpr wchar_t kUninstallKey[] = L"Software\\Microsoft\\Windows\\CurrentVersi
 
 TEST(Installed, EveryFileInItsFolderAsBuilt) {
   for (const Installed& f : Files()) {
-    SCOPED_TRACE(hkbtest::Narrow(f.folder + L"\\" + f.file));
+    SCOPED_TRACE(hkbtest::Utf8(f.folder + L"\\" + f.file));
     const std::string installed = hkbtest::ReadFileBytes(f.folder + L"\\" + f.file);
     ASSERT_FALSE(installed.empty());
     EXPECT_TRUE(installed == hkbtest::ReadFileBytes(hkbtest::DistFile(f.built))) << "differs from the build";
@@ -182,7 +176,7 @@ TEST(Installed, ProductKnownWithItsVersionAndUninstallEntry) {
   const std::optional<std::wstring> code = ProductCode();
   ASSERT_TRUE(code) << "no product with the upgrade code is installed";
   EXPECT_EQ(::MsiQueryProductStateW(code->c_str()), INSTALLSTATE_DEFAULT);
-  EXPECT_EQ(ProductInfo(*code, INSTALLPROPERTY_VERSIONSTRING), Env(L"HKB_VERSION"));
+  EXPECT_EQ(ProductInfo(*code, INSTALLPROPERTY_VERSIONSTRING), hkbtest::Env(L"HKB_VERSION"));
   EXPECT_EQ(ProductInfo(*code, INSTALLPROPERTY_PRODUCTNAME), L"ZEV HKB");
   EXPECT_EQ(ProductInfo(*code, INSTALLPROPERTY_PUBLISHER), L"ZEV");
   const std::wstring uninstall = kUninstallKey + *code;
@@ -243,7 +237,7 @@ constexpr DWORD kPromptSetting = 0;
 const std::string kCatalogue =
     "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n<AppNameList>\r\n"
     "<App Name=\"Calculator\" Path=\"C:\\Windows\\system32\\calc.exe\"/>\r\n</AppNameList>\r\n";
-std::wstring CatalogueFolder() { return Env(L"LOCALAPPDATA") + L"\\ZEV\\HkbHelper\\ButtonService"; }
+std::wstring CatalogueFolder() { return hkbtest::Env(L"LOCALAPPDATA") + L"\\ZEV\\HkbHelper\\ButtonService"; }
 std::wstring CatalogueFile() { return CatalogueFolder() + L"\\AppNameList.xml"; }
 
 TEST(UserData, Write) {
@@ -273,9 +267,9 @@ TEST(UserData, Kept) {
 TEST(UserData, Remove) {
   EXPECT_EQ(::RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\ZEV"), ERROR_SUCCESS);
   EXPECT_TRUE(::DeleteFileW(CatalogueFile().c_str()));
-  for (const std::wstring& folder :
-       {CatalogueFolder(), Env(L"LOCALAPPDATA") + L"\\ZEV\\HkbHelper", Env(L"LOCALAPPDATA") + L"\\ZEV"})
-    EXPECT_TRUE(::RemoveDirectoryW(folder.c_str())) << hkbtest::Narrow(folder);
+  for (const std::wstring& folder : {CatalogueFolder(), hkbtest::Env(L"LOCALAPPDATA") + L"\\ZEV\\HkbHelper",
+                                     hkbtest::Env(L"LOCALAPPDATA") + L"\\ZEV"})
+    EXPECT_TRUE(::RemoveDirectoryW(folder.c_str())) << hkbtest::Utf8(folder);
 }
 
 // ----------------------------------------------------------------- removed
@@ -299,7 +293,7 @@ TEST(Removed, NoRegistryEntryLeft) {
   // uninstallation leaves empty, up the path: whether a 32-bit CLSID or
   // Interface key that was empty before stays is for msi_test.sh's snapshots.)
   for (const wchar_t* parent : {L"AppID", L"CLSID", L"TypeLib", L"Interface"})
-    EXPECT_TRUE(hkbtest::KeyExists(HKEY_CLASSES_ROOT, parent, KEY_WOW64_64KEY)) << hkbtest::Narrow(parent);
+    EXPECT_TRUE(hkbtest::KeyExists(HKEY_CLASSES_ROOT, parent, KEY_WOW64_64KEY)) << hkbtest::Utf8(parent);
   hkb::ComPtr<ITypeLib> lib;
   EXPECT_NE(::LoadRegTypeLib(LIBID_KEYDBWRAPPERLib, 1, 0, 0, lib.put()), S_OK);
 }

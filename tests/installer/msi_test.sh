@@ -92,11 +92,16 @@ check() { # check VERSION SUITE...: install_check.exe with the suites given
   filter=$(IFS=:; echo "$*")
   HKB_VERSION=$v "$root/scripts/winrun" 64 --tree="$tree" --dist="$dist" "$check" --gtest_filter="$filter" </dev/null
 }
-t=$(date +%s)
-msiexec_run install.log /i "$(winpath "$msi")"
-rc=$?
-say "msiexec /i: exit code $rc, $(($(date +%s) - t)) s"
-[ "$rc" = 0 ] || fail "msiexec /i (see $work/install.log)"
+msiexec_step() { # msiexec_step WHAT LOG ARGS...: one msiexec run, its exit code and time said, a failure noted
+  local what=$1 log=$2 t rc
+  shift 2
+  t=$(date +%s)
+  msiexec_run "$log" "$@"
+  rc=$?
+  say "$what: exit code $rc, $(($(date +%s) - t)) s"
+  [ "$rc" = 0 ] || fail "$what (see $work/$log)"
+}
+msiexec_step "msiexec /i" install.log /i "$(winpath "$msi")"
 check "$version" 'Installed.*' || fail "the installed product (suite Installed)"
 check "$version" 'UserData.Write' || fail "writing the user's data"
 end_session
@@ -107,11 +112,7 @@ later_version=$(awk -F. '{ printf "%d.%d.%d", $1, $2, $3 + 1 }' <<<"$version")
 later=$work/ZEVHKB-$later_version.msi
 "$root/scripts/msi.sh" "$dist" "$later_version" "$later" 2>/dev/null || fail "building the later package"
 later_product=$(msiinfo export "$later" Property | tr -d '\r' | awk -F'\t' '$1 == "ProductCode" { print $2 }')
-t=$(date +%s)
-msiexec_run upgrade.log /i "$(winpath "$later")"
-rc=$?
-say "msiexec /i of version $later_version over $version: exit code $rc, $(($(date +%s) - t)) s"
-[ "$rc" = 0 ] || fail "the upgrade (see $work/upgrade.log)"
+msiexec_step "msiexec /i of version $later_version over $version (upgrade)" upgrade.log /i "$(winpath "$later")"
 check "$later_version" 'Installed.*:UserData.Kept' || fail "after the upgrade (suites Installed, UserData.Kept)"
 end_session
 deleted=("Program Files/ZEVHKB/HKBFNK.dll" "Program Files (x86)/ZEVHKB/KeyDbWrapper.exe")
@@ -119,20 +120,13 @@ for f in "${deleted[@]}"; do rm -f "$prefix/drive_c/$f"; done
 # The repair as properties ("/fp" spelled out): Wine's msiexec does not
 # implement "/f" with a product code (it reports success and repairs nothing)
 # and takes a package path given to "/f" for a product code.
-t=$(date +%s)
-msiexec_run repair.log /i "$(winpath "$later")" REINSTALL=ALL REINSTALLMODE=p
-rc=$?
-say "msiexec /i REINSTALL=ALL REINSTALLMODE=p (repair) with ${deleted[*]} deleted: exit code $rc, $(($(date +%s) - t)) s"
-[ "$rc" = 0 ] || fail "the repair (see $work/repair.log)"
+msiexec_step "msiexec /i REINSTALL=ALL REINSTALLMODE=p (repair) with ${deleted[*]} deleted" repair.log \
+  /i "$(winpath "$later")" REINSTALL=ALL REINSTALLMODE=p
 check "$later_version" 'Installed.*:UserData.Kept' || fail "after the repair (suites Installed, UserData.Kept)"
 end_session
 
 # 5. Uninstall and check; the test removes the user's data it wrote.
-t=$(date +%s)
-msiexec_run uninstall.log /x "$(winpath "$later")"
-rc=$?
-say "msiexec /x: exit code $rc, $(($(date +%s) - t)) s"
-[ "$rc" = 0 ] || fail "msiexec /x (see $work/uninstall.log)"
+msiexec_step "msiexec /x" uninstall.log /x "$(winpath "$later")"
 check "$later_version" 'Removed.*:UserData.Kept:UserData.Remove' || fail "after the uninstallation (suite Removed)"
 end_session
 

@@ -43,8 +43,7 @@ constexpr wchar_t kPromptTitle[] = L"\xFF0B/\xFF0D\x30DC\x30BF\x30F3\x306E\x8A2D
 constexpr wchar_t kSettingsApp[] = L"4F2A9E61.9C27D4B1E086_k7q3w9t2x5v8p!App";
 constexpr char kSettingsFamily[] = "4F2A9E61.9C27D4B1E086_k7q3w9t2x5v8p";
 constexpr char kSettingsPackage[] = "4F2A9E61.9C27D4B1E086_1.0.0.0_x64__k7q3w9t2x5v8p";
-constexpr wchar_t kLocatorKey[] =
-    L"Software\\Classes\\CLSID\\{4590F811-1D3A-11D0-891F-00AA004B2E24}\\InprocServer32";
+constexpr wchar_t kLocatorClsid[] = L"{4590F811-1D3A-11D0-891F-00AA004B2E24}";
 constexpr char kPanel[] = "DISPLAY\\ZEV0C1A\\4&1f2e3d4c&0&UID256";
 constexpr int kPanelStart = 50;
 
@@ -62,8 +61,6 @@ void Say(const std::string& line) {
   std::fflush(stdout);
 }
 
-std::string Narrow(const std::wstring& s) { return hkbstandin::ToUtf8(s); }
-
 std::wstring ProductFolder() { return hkbtest::ProgramFiles() + L"\\ZEVHKB\\"; }
 
 std::wstring SpecialFolder(int csidl) {
@@ -73,17 +70,7 @@ std::wstring SpecialFolder(int csidl) {
 }
 
 std::vector<std::string> Lines(const std::wstring& file) {
-  const std::string text = hkbtest::ReadFileBytes(file);
-  std::vector<std::string> out;
-  for (size_t at = 0; at < text.size();) {
-    size_t end = text.find('\n', at);
-    if (end == std::string::npos) end = text.size();
-    std::string line = text.substr(at, end - at);
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    if (!line.empty()) out.push_back(line);
-    at = end + 1;
-  }
-  return out;
+  return hkbtest::SplitLines(hkbtest::ReadFileBytes(file));
 }
 
 // One line of the button service's log: "<tick> <event> key=value key="a b"".
@@ -185,9 +172,9 @@ class Step {
   }
   void Screenshot(const std::wstring& name) {
     if (hkbtest::SaveScreenshot(name + L".bmp"))
-      Note("screenshot " + Narrow(name) + ".png");
+      Note("screenshot " + hkbtest::Utf8(name) + ".png");
     else
-      Fail("screenshot " + Narrow(name) + " could not be saved");
+      Fail("screenshot " + hkbtest::Utf8(name) + " could not be saved");
   }
 
  private:
@@ -282,8 +269,9 @@ Probe Activation(const hkbtest::ActivationManagerStandin& manager, size_t index,
     const std::vector<hkbtest::Activation> all = manager.Activations();
     if (all.size() <= index) return std::nullopt;
     const hkbtest::Activation& a = all[index];
-    const std::string detail = Narrow(a.method) + "(" + Narrow(a.appUserModelId) + ", " +
-                               (a.arguments ? "\"" + Narrow(*a.arguments) + "\"" : std::string("null")) + ")";
+    const std::string detail =
+        hkbtest::Utf8(a.method) + "(" + hkbtest::Utf8(a.appUserModelId) + ", " +
+        (a.arguments ? "\"" + hkbtest::Utf8(*a.arguments) + "\"" : std::string("null")) + ")";
     if (a.appUserModelId != kSettingsApp || a.arguments != arguments) return Seen{"UNEXPECTED " + detail, 0};
     return Seen{detail, 0};
   };
@@ -298,10 +286,10 @@ Probe SettingsPage(const hkbtest::StandinScope& app, size_t index,
     const hkbstandin::Record& r = all[index];
     const bool match =
         r.size() >= 3 && r[0] == std::optional<std::wstring>(kSettingsApp) && r[1] == arguments;
-    const std::string args = r.size() > 1 && r[1] ? "\"" + Narrow(*r[1]) + "\"" : std::string("none");
+    const std::string args = r.size() > 1 && r[1] ? "\"" + hkbtest::Utf8(*r[1]) + "\"" : std::string("none");
     const ULONGLONG shown = r.size() > 3 && r[3] ? std::wcstoull(r[3]->c_str(), nullptr, 10) : 0;
     return Seen{std::string(match ? "" : "UNEXPECTED ") + "shows arguments " + args + " (window of process " +
-                    (r.size() > 2 && r[2] ? Narrow(*r[2]) : std::string("?")) + ")",
+                    (r.size() > 2 && r[2] ? hkbtest::Utf8(*r[2]) : std::string("?")) + ")",
                 shown};
   };
 }
@@ -384,10 +372,7 @@ class OutsideWorld {
         m_serviceLog(work + L"button-service-log.txt"),
         m_activation(S_OK, hkbtest::StandinFile(L"settings_app.exe")),
         m_settingsApp(L"settingsapp"),
-        m_locatorServer(HKEY_LOCAL_MACHINE, kLocatorKey, nullptr,
-                        std::optional<std::wstring>(hkbtest::StandinFile(L"hkbfnk\\wmi_standin.dll"))),
-        m_locatorModel(HKEY_LOCAL_MACHINE, kLocatorKey, L"ThreadingModel",
-                       std::optional<std::wstring>(L"Both")),
+        m_locator(kLocatorClsid, hkbtest::StandinFile(L"hkbfnk\\wmi_standin.dll")),
         m_radio(hkbtest::StandinFile(L"RadioToggle.exe"), ProductFolder() + L"RadioToggle.exe"),
         m_packages(work + L"packages-scenario.txt", work + L"packages-records.txt"),
         m_scenarioEnv(L"HKBFNK_SCENARIO", m_wmiScenario),
@@ -408,15 +393,15 @@ class OutsideWorld {
     std::snprintf(panel, sizeof panel,
                   "panel name=%s current=%d levels=11 level=0,10,20,30,40,50,60,70,80,90,100\n", kPanel,
                   kPanelStart);
-    const bool wmi =
-        m_locatorServer.ok() && m_locatorModel.ok() && hkbtest::WriteFileBytes(m_wmiScenario, panel);
+    const bool wmi = m_locator.ok() && hkbtest::WriteFileBytes(m_wmiScenario, panel);
     step.Check(wmi, "WMI brightness panel stand-in registered as the WMI locator: panel " +
                         std::string(kPanel) + ", levels 0 to 100 in steps of 10, now " +
                         std::to_string(kPanelStart));
     const bool apps = m_activation.ok() && m_settingsApp.ok();
     step.Check(apps,
                "application activation manager stand-in registered; it starts the settings app stand-in");
-    step.Check(m_radio.ok(), "wireless program stand-in at " + Narrow(ProductFolder()) + "RadioToggle.exe");
+    step.Check(m_radio.ok(),
+               "wireless program stand-in at " + hkbtest::Utf8(ProductFolder()) + "RadioToggle.exe");
     // The settings app is an installed Store app: the platform's package
     // manager (its stand-in) knows its package.
     const bool packages =
@@ -474,7 +459,7 @@ class OutsideWorld {
   ps2test::Driver m_driver;
   hkbtest::ActivationManagerStandin m_activation;
   hkbtest::StandinScope m_settingsApp;
-  hkbtest::ScopedRegValue m_locatorServer, m_locatorModel;
+  hkbtest::ScopedInprocServer m_locator;
   hkbtest::ScopedFileCopy m_radio;
   hkbtest::PackageManagerStandin m_packages;
   hkbtest::ScopedEnv m_scenarioEnv, m_traceEnv, m_radioEnv;
@@ -617,7 +602,7 @@ void PlusMinusShort(OutsideWorld& world) {
     if (!prompt) return std::nullopt;
     RECT rc;
     ::GetWindowRect(prompt, &rc);
-    return Seen{"\"" + Narrow(kPromptTitle) + "\" " + std::to_string(rc.right - rc.left) + "x" +
+    return Seen{"\"" + hkbtest::Utf8(kPromptTitle) + "\" " + std::to_string(rc.right - rc.left) + "x" +
                     std::to_string(rc.bottom - rc.top),
                 0};
   });
@@ -692,7 +677,7 @@ void Database() {
   Step step("A 64-bit program asks the button database through KeyDbWrapper (COM)");
   const keydbtest::ServerBuild& server = keydbtest::Server();
   const std::wstring folder = SpecialFolder(CSIDL_PROGRAM_FILESX86) + L"\\ZEVHKB\\";
-  step.Note("the installed 32-bit server: " + Narrow(folder) + "KeyDbWrapper.exe");
+  step.Note("the installed 32-bit server: " + hkbtest::Utf8(folder) + "KeyDbWrapper.exe");
   // The outside database library and what it answers.
   hkbtest::ScopedFileCopy library(server.standins + L"KeyDb.dll", folder + L"KeyDb.dll");
   const std::string answers =
@@ -720,7 +705,7 @@ void Database() {
                          const std::wstring& want) {
       std::snprintf(hex, sizeof hex, "0x%08lX", static_cast<unsigned long>(got));
       const bool ok = got == S_OK && answer == want;
-      step.Check(ok, std::string(method) + "(117) = " + hex + ", \"" + Narrow(answer) + "\"");
+      step.Check(ok, std::string(method) + "(117) = " + hex + ", \"" + hkbtest::Utf8(answer) + "\"");
       shown.push_back(std::wstring(method, method + std::strlen(method)) + L": " + answer);
     };
     hr = db->GetPathByID_LEDWrapper(117, text.units);
@@ -770,10 +755,10 @@ int wmain(int argc, wchar_t** argv) {
     for (const wchar_t* file :
          {L"HKBUTLEx.exe", L"HKBPS2.dll", L"HKBFNK.dll", L"ZEVOSD.dll", L"HkbHelper.dll"}) {
       const std::wstring path = ProductFolder() + file;
-      step.Check(hkbtest::FileExists(path), Narrow(path) + " " + FileVersion(path));
+      step.Check(hkbtest::FileExists(path), hkbtest::Utf8(path) + " " + FileVersion(path));
     }
     const std::wstring server = SpecialFolder(CSIDL_PROGRAM_FILESX86) + L"\\ZEVHKB\\KeyDbWrapper.exe";
-    step.Check(hkbtest::FileExists(server), Narrow(server) + " " + FileVersion(server));
+    step.Check(hkbtest::FileExists(server), hkbtest::Utf8(server) + " " + FileVersion(server));
   }
 
   OutsideWorld world(work);

@@ -9,14 +9,6 @@ namespace hkbtest {
 
 namespace {
 
-std::wstring TempPath(const wchar_t* prefix) {
-  wchar_t dir[MAX_PATH] = {};
-  wchar_t file[MAX_PATH] = {};
-  ::GetTempPathW(MAX_PATH, dir);
-  ::GetTempFileNameW(dir, prefix, 0, file);
-  return file;
-}
-
 std::string Hex(unsigned long v) {
   char buf[16];
   std::snprintf(buf, sizeof buf, "0x%08lX", v);
@@ -27,10 +19,9 @@ std::string Hex(unsigned long v) {
 
 StandinScope::StandinScope(const wchar_t* name, const std::string& scenario)
     : m_key(std::wstring(hkbstandin::kConfigRoot) + name),
-      m_scenario(TempPath(L"ssc")),
-      m_records(TempPath(L"src")) {
-  const bool files =
-      hkbstandin::WriteWholeFile(m_scenario, scenario) && hkbstandin::WriteWholeFile(m_records, {});
+      m_scenario(TempFilePath(L"ssc")),
+      m_records(TempFilePath(L"src")) {
+  const bool files = hkbtest::WriteFileBytes(m_scenario, scenario) && hkbtest::WriteFileBytes(m_records, {});
   m_scenarioValue.emplace(HKEY_CURRENT_USER, m_key, L"Scenario", std::optional<std::wstring>(m_scenario));
   m_recordsValue.emplace(HKEY_CURRENT_USER, m_key, L"Records", std::optional<std::wstring>(m_records));
   m_ok = files && m_scenarioValue->ok() && m_recordsValue->ok();
@@ -45,21 +36,16 @@ StandinScope::~StandinScope() {
 
 bool StandinScope::SetScenario(const std::string& text) {
   const std::wstring next = m_scenario + L".next";
-  if (!hkbstandin::WriteWholeFile(next, text)) return false;
+  if (!hkbtest::WriteFileBytes(next, text)) return false;
   return ::MoveFileExW(next.c_str(), m_scenario.c_str(), MOVEFILE_REPLACE_EXISTING) != FALSE;
 }
 
 std::vector<hkbstandin::Record> StandinScope::Records() const {
-  return hkbstandin::ParseRecords(hkbstandin::ReadWholeFile(m_records));
+  return hkbstandin::ParseRecords(hkbtest::ReadFileBytes(m_records));
 }
 
 bool StandinScope::WaitForRecords(size_t count, std::chrono::milliseconds timeout) const {
-  const ULONGLONG end = ::GetTickCount64() + static_cast<ULONGLONG>(timeout.count());
-  for (;;) {
-    if (Records().size() >= count) return true;
-    if (::GetTickCount64() >= end) return false;
-    ::Sleep(10);
-  }
+  return WaitUntil([&] { return Records().size() >= count; }, timeout);
 }
 
 bool operator==(const Activation& a, const Activation& b) {
@@ -68,9 +54,9 @@ bool operator==(const Activation& a, const Activation& b) {
 }
 
 std::ostream& operator<<(std::ostream& out, const Activation& a) {
-  out << hkbstandin::ToUtf8(a.method) << "(\"" << hkbstandin::ToUtf8(a.appUserModelId) << "\", ";
+  out << hkbtest::Utf8(a.method) << "(\"" << hkbtest::Utf8(a.appUserModelId) << "\", ";
   if (a.arguments)
-    out << "\"" << hkbstandin::ToUtf8(*a.arguments) << "\"";
+    out << "\"" << hkbtest::Utf8(*a.arguments) << "\"";
   else
     out << "null";
   return out << ", " << a.options << ")";
@@ -82,18 +68,16 @@ Activation Activated(const std::wstring& appUserModelId, std::optional<std::wstr
 
 std::string ActivationManagerStandin::Scenario(HRESULT result) const {
   std::string text = "result=" + Hex(static_cast<unsigned long>(result)) + "\n";
-  if (!m_app.empty()) text += "app=" + hkbstandin::ToUtf8(m_app) + "\n";
+  if (!m_app.empty()) text += "app=" + hkbtest::Utf8(m_app) + "\n";
   return text;
 }
 
 ActivationManagerStandin::ActivationManagerStandin(HRESULT result, const std::wstring& app)
     : m_app(app),
       m_scope(L"appactivation", Scenario(result)),
-      m_server(HKEY_LOCAL_MACHINE, kClassKey, nullptr,
-               std::optional<std::wstring>(StandinFile(L"appactivation_standin.dll"))),
-      m_model(HKEY_LOCAL_MACHINE, kClassKey, L"ThreadingModel", std::optional<std::wstring>(L"Both")) {}
+      m_server(kClsid, StandinFile(L"appactivation_standin.dll")) {}
 
-bool ActivationManagerStandin::ok() const { return m_scope.ok() && m_server.ok() && m_model.ok(); }
+bool ActivationManagerStandin::ok() const { return m_scope.ok() && m_server.ok(); }
 
 bool ActivationManagerStandin::SetResult(HRESULT result) { return m_scope.SetScenario(Scenario(result)); }
 
@@ -112,14 +96,10 @@ std::vector<Activation> ActivationManagerStandin::Activations() const {
 }
 
 AppVisibilityStandin::AppVisibilityStandin(const std::string& scenario)
-    : m_scope(L"appvisibility", scenario),
-      m_server(HKEY_LOCAL_MACHINE, kClassKey, nullptr,
-               std::optional<std::wstring>(StandinFile(L"appvisibility_standin.dll"))),
-      m_model(HKEY_LOCAL_MACHINE, kClassKey, L"ThreadingModel", std::optional<std::wstring>(L"Both")) {}
+    : m_scope(L"appvisibility", scenario), m_server(kClsid, StandinFile(L"appvisibility_standin.dll")) {}
 
 bool AppVisibilityStandin::ok() const {
-  return m_scope.ok() && m_server.ok() && m_model.ok() &&
-         FileExists(StandinFile(L"appvisibility_standin.dll"));
+  return m_scope.ok() && m_server.ok() && FileExists(StandinFile(L"appvisibility_standin.dll"));
 }
 
 bool AppVisibilityStandin::SetScenario(const std::string& text) {
@@ -158,16 +138,7 @@ bool PackageManagerStandin::SetScenario(const std::string& text) const {
 }
 
 std::vector<std::string> PackageManagerStandin::Lines() const {
-  std::vector<std::string> out;
-  const std::string text = ReadFileBytes(m_recordsFile);
-  size_t at = 0;
-  while (at < text.size()) {
-    size_t end = text.find('\n', at);
-    if (end == std::string::npos) end = text.size();
-    if (end > at) out.push_back(text.substr(at, end - at));
-    at = end + 1;
-  }
-  return out;
+  return SplitLines(ReadFileBytes(m_recordsFile));
 }
 
 }  // namespace hkbtest

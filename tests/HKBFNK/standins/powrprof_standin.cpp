@@ -48,7 +48,7 @@ extern "C" DWORD WINAPI PowerGetActiveScheme(HKEY root, GUID** active) {
   *active = nullptr;
   if (line.get("active") == "fail") return ERROR_FILE_NOT_FOUND;
   GUID scheme = {};
-  const std::wstring text = standin::Wide(line.get("scheme"));
+  const std::wstring text = hkbtest::Wide(line.get("scheme"));
   if (FAILED(::CLSIDFromString(text.c_str(), &scheme))) return ERROR_FILE_NOT_FOUND;
   auto* block = static_cast<GUID*>(::LocalAlloc(LPTR, sizeof(GUID)));
   if (!block) return ERROR_NOT_ENOUGH_MEMORY;

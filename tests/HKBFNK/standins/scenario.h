@@ -15,46 +15,20 @@
 #include <string>
 #include <vector>
 
+#include "hkbtest/env.h"
+#include "hkbtest/files.h"
+#include "hkbtest/text.h"
+
 namespace standin {
 
-inline std::string EnvUtf8(const wchar_t* name) {
-  wchar_t buf[1024];
-  const DWORD n = ::GetEnvironmentVariableW(name, buf, 1024);
-  if (n == 0 || n >= 1024) return {};
-  const int len = ::WideCharToMultiByte(CP_UTF8, 0, buf, static_cast<int>(n), nullptr, 0, nullptr, nullptr);
-  std::string out(static_cast<size_t>(len), '\0');
-  ::WideCharToMultiByte(CP_UTF8, 0, buf, static_cast<int>(n), out.data(), len, nullptr, nullptr);
-  return out;
-}
-
-inline std::wstring Wide(const std::string& s) {
-  const int n = ::MultiByteToWideChar(CP_UTF8, 0, s.data(), static_cast<int>(s.size()), nullptr, 0);
-  std::wstring out(static_cast<size_t>(n), L'\0');
-  ::MultiByteToWideChar(CP_UTF8, 0, s.data(), static_cast<int>(s.size()), out.data(), n);
-  return out;
-}
-
-inline std::string Utf8(const wchar_t* s) {
-  if (!s) return "null";
-  const int n = ::WideCharToMultiByte(CP_UTF8, 0, s, -1, nullptr, 0, nullptr, nullptr);
-  std::string out(n > 0 ? static_cast<size_t>(n - 1) : 0, '\0');
-  if (n > 1) ::WideCharToMultiByte(CP_UTF8, 0, s, -1, out.data(), n, nullptr, nullptr);
-  return out;
-}
+// A text for a trace line: "null" stands for a null pointer.
+inline std::string Utf8(const wchar_t* s) { return s ? hkbtest::Utf8(s) : "null"; }
 
 // `always`: written even when HKBFNK_QUIET is set (timing and leak runs keep
 // only the caller's results).
 inline void Trace(const std::string& line, bool always = false) {
-  if (!always && !EnvUtf8(L"HKBFNK_QUIET").empty()) return;
-  const std::wstring path = Wide(EnvUtf8(L"HKBFNK_TRACE"));
-  if (path.empty()) return;
-  HANDLE f = ::CreateFileW(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                           OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (f == INVALID_HANDLE_VALUE) return;
-  const std::string text = line + "\n";
-  DWORD put = 0;
-  ::WriteFile(f, text.data(), static_cast<DWORD>(text.size()), &put, nullptr);
-  ::CloseHandle(f);
+  if (!always && !hkbtest::Env(L"HKBFNK_QUIET").empty()) return;
+  hkbtest::AppendFileBytes(hkbtest::Env(L"HKBFNK_TRACE"), line + "\n");
 }
 
 struct Line {
@@ -69,16 +43,7 @@ struct Line {
 
 inline std::vector<Line> ReadScenario() {
   std::vector<Line> lines;
-  const std::wstring path = Wide(EnvUtf8(L"HKBFNK_SCENARIO"));
-  if (path.empty()) return lines;
-  HANDLE f = ::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                           OPEN_EXISTING, 0, nullptr);
-  if (f == INVALID_HANDLE_VALUE) return lines;
-  std::string text;
-  char buf[4096];
-  DWORD got = 0;
-  while (::ReadFile(f, buf, sizeof buf, &got, nullptr) && got > 0) text.append(buf, got);
-  ::CloseHandle(f);
+  const std::string text = hkbtest::ReadFileBytes(hkbtest::Env(L"HKBFNK_SCENARIO"));
 
   std::istringstream in(text);
   std::string row;

@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "hkbstandin/class_factory.h"
 #include "scenario.h"
 
 using standin::Hex;
@@ -31,9 +32,6 @@ const IID kIidWbemClassObject = {
 const IID kIidEnumWbemClassObject = {
     0x027947E1, 0xD731, 0x11CE, {0xA3, 0x57, 0x00, 0x00, 0x00, 0x00, 0x00, 0x01}};
 const IID kIidClientSecurity = {0x0000013D, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
-
-LONG s_objects = 0;
-LONG s_locks = 0;
 
 std::string Str(const wchar_t* s) { return Utf8(s); }
 std::string Ptr(const void* p) { return p ? "set" : "null"; }
@@ -65,7 +63,7 @@ Scenario& State() {
     for (const standin::Line& l : standin::ReadScenario()) {
       if (l.kind == "panel") {
         Panel p;
-        p.name = standin::Wide(l.get("name"));
+        p.name = hkbtest::Wide(l.get("name"));
         if ((p.hasCurrent = l.has("current"))) p.current = std::stoul(l.get("current"));
         if ((p.hasLevels = l.has("levels"))) p.levels = std::stol(l.get("levels"));
         if ((p.hasLevel = l.has("level"))) {
@@ -92,33 +90,6 @@ Scenario& State() {
   }();
   return s;
 }
-
-// ---------------------------------------------------------------- COM base
-
-template <class... Interfaces>
-class Object : public Interfaces... {
- public:
-  Object() { ::InterlockedIncrement(&s_objects); }
-  virtual ~Object() { ::InterlockedDecrement(&s_objects); }
-  Object(const Object&) = delete;
-  Object& operator=(const Object&) = delete;
-
- protected:
-  ULONG AddRefImpl() { return static_cast<ULONG>(::InterlockedIncrement(&m_refs)); }
-  ULONG ReleaseImpl(const char* what) {
-    const LONG n = ::InterlockedDecrement(&m_refs);
-    if (n == 0) {
-      if (what) Trace(std::string("wmi release ") + what);
-      delete this;
-    }
-    return static_cast<ULONG>(n);
-  }
-  LONG m_refs = 1;
-};
-
-#define STANDIN_UNKNOWN(what)                                        \
-  ULONG STDMETHODCALLTYPE AddRef() override { return AddRefImpl(); } \
-  ULONG STDMETHODCALLTYPE Release() override { return ReleaseImpl(what); }
 
 // A VARIANT that copies and clears itself.
 struct Value {
@@ -158,7 +129,7 @@ std::string Describe(const VARIANT& v) {
 
 // ---------------------------------------------------------------- objects
 
-class ClassObject final : public Object<IWbemClassObject> {
+class ClassObject final : public hkbstandin::ComObject<IWbemClassObject, kIidWbemClassObject> {
  public:
   struct Releaser {
     void operator()(IWbemClassObject* o) const { o->Release(); }
@@ -173,18 +144,6 @@ class ClassObject final : public Object<IWbemClassObject> {
       if (p.name == name) return &p;
     return nullptr;
   }
-
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
-    if (!out) return E_POINTER;
-    if (iid == IID_IUnknown || iid == kIidWbemClassObject) {
-      *out = static_cast<IWbemClassObject*>(this);
-      AddRef();
-      return S_OK;
-    }
-    *out = nullptr;
-    return E_NOINTERFACE;
-  }
-  STANDIN_UNKNOWN(nullptr)
 
   HRESULT STDMETHODCALLTYPE GetQualifierSet(IWbemQualifierSet**) override { return WBEM_E_NOT_SUPPORTED; }
   HRESULT STDMETHODCALLTYPE Get(LPCWSTR name, LONG flags, VARIANT* value, CIMTYPE* type,
@@ -358,20 +317,10 @@ ClassObject* MakeInstance(const Panel& p) {
   return o;
 }
 
-class Enumerator final : public Object<IEnumWbemClassObject> {
+class Enumerator final : public hkbstandin::ComObject<IEnumWbemClassObject, kIidEnumWbemClassObject> {
  public:
   explicit Enumerator(std::vector<Panel> panels) : m_panels(std::move(panels)) {}
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
-    if (!out) return E_POINTER;
-    if (iid == IID_IUnknown || iid == kIidEnumWbemClassObject) {
-      *out = static_cast<IEnumWbemClassObject*>(this);
-      AddRef();
-      return S_OK;
-    }
-    *out = nullptr;
-    return E_NOINTERFACE;
-  }
-  STANDIN_UNKNOWN("enumerator")
+  ~Enumerator() override { Trace("wmi release enumerator"); }
   HRESULT STDMETHODCALLTYPE Reset() override { return WBEM_E_INVALID_OPERATION; }  // forward-only
   HRESULT STDMETHODCALLTYPE Next(LONG timeout, ULONG count, IWbemClassObject** objects,
                                  ULONG* returned) override {
@@ -411,22 +360,18 @@ std::string Param(IWbemClassObject* in, const wchar_t* name) {
   return Describe(p->value.v) + ":cim" + std::to_string(p->type);
 }
 
-class Services final : public Object<IWbemServices, IClientSecurity> {
+class Services final : public hkbstandin::ComObject<IWbemServices, kIidWbemServices>, public IClientSecurity {
  public:
+  ~Services() override { Trace("wmi release services"); }
+  // One IUnknown for both interfaces.
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
-    if (!out) return E_POINTER;
-    if (iid == IID_IUnknown || iid == kIidWbemServices) {
-      *out = static_cast<IWbemServices*>(this);
-    } else if (iid == kIidClientSecurity) {
-      *out = static_cast<IClientSecurity*>(this);
-    } else {
-      *out = nullptr;
-      return E_NOINTERFACE;
-    }
-    AddRef();
-    return S_OK;
+    return ComObject::QueryInterface(iid, out);
   }
-  STANDIN_UNKNOWN("services")
+  ULONG STDMETHODCALLTYPE AddRef() override { return ComObject::AddRef(); }
+  ULONG STDMETHODCALLTYPE Release() override { return ComObject::Release(); }
+  void* Other(REFIID iid) override {
+    return iid == kIidClientSecurity ? static_cast<IClientSecurity*>(this) : nullptr;
+  }
 
   // IClientSecurity, as a proxy offers it.
   HRESULT STDMETHODCALLTYPE QueryBlanket(IUnknown*, DWORD*, DWORD*, OLECHAR**, DWORD*, DWORD*, void**,
@@ -564,20 +509,10 @@ class Services final : public Object<IWbemServices, IClientSecurity> {
   }
 };
 
-class Locator final : public Object<IWbemLocator> {
+class Locator final : public hkbstandin::ComObject<IWbemLocator, kIidWbemLocator> {
  public:
   Locator() { Trace("wmi locator created"); }
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
-    if (!out) return E_POINTER;
-    if (iid == IID_IUnknown || iid == kIidWbemLocator) {
-      *out = static_cast<IWbemLocator*>(this);
-      AddRef();
-      return S_OK;
-    }
-    *out = nullptr;
-    return E_NOINTERFACE;
-  }
-  STANDIN_UNKNOWN("locator")
+  ~Locator() override { Trace("wmi release locator"); }
   HRESULT STDMETHODCALLTYPE ConnectServer(const BSTR ns, const BSTR user, const BSTR password,
                                           const BSTR locale, LONG flags, const BSTR authority,
                                           IWbemContext* ctx, IWbemServices** out) override {
@@ -593,54 +528,12 @@ class Locator final : public Object<IWbemLocator> {
   }
 };
 
-class Factory final : public IClassFactory {
- public:
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
-    if (!out) return E_POINTER;
-    if (iid == IID_IUnknown || iid == IID_IClassFactory) {
-      *out = static_cast<IClassFactory*>(this);
-      return S_OK;
-    }
-    *out = nullptr;
-    return E_NOINTERFACE;
-  }
-  ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
-  ULONG STDMETHODCALLTYPE Release() override { return 1; }
-  HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown* outer, REFIID iid, void** out) override {
-    if (!out) return E_POINTER;
-    *out = nullptr;
-    if (outer) return CLASS_E_NOAGGREGATION;
-    auto* locator = new Locator();
-    const HRESULT hr = locator->QueryInterface(iid, out);
-    locator->Release();
-    return hr;
-  }
-  HRESULT STDMETHODCALLTYPE LockServer(BOOL lock) override {
-    if (lock)
-      ::InterlockedIncrement(&s_locks);
-    else
-      ::InterlockedDecrement(&s_locks);
-    return S_OK;
-  }
-};
-
-Factory s_factory;
-
 }  // namespace
 
-extern "C" HRESULT STDAPICALLTYPE DllGetClassObject(REFCLSID clsid, REFIID iid, void** out) {
-  if (!out) return E_POINTER;
-  *out = nullptr;
-  if (clsid != kClsidWbemLocator) return CLASS_E_CLASSNOTAVAILABLE;
-  return s_factory.QueryInterface(iid, out);
-}
-
-extern "C" HRESULT STDAPICALLTYPE DllCanUnloadNow(void) {
-  return s_objects == 0 && s_locks == 0 ? S_OK : S_FALSE;
-}
+HKBSTANDIN_INPROC_SERVER(Locator, kClsidWbemLocator)
 
 extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID reserved) {
   if (reason == DLL_PROCESS_DETACH && reserved == nullptr)
-    Trace("wmi unloaded objects=" + std::to_string(s_objects), true);
+    Trace("wmi unloaded objects=" + std::to_string(hkbstandin::s_objects.load()), true);
   return TRUE;
 }

@@ -8,8 +8,7 @@ namespace fnktest {
 
 namespace {
 
-constexpr wchar_t kLocatorKey[] =
-    L"Software\\Classes\\CLSID\\{4590F811-1D3A-11D0-891F-00AA004B2E24}\\InprocServer32";
+constexpr wchar_t kLocatorClsid[] = L"{4590F811-1D3A-11D0-891F-00AA004B2E24}";
 constexpr wchar_t kClientExe[] = L"hkbfnk_client.exe";
 const std::wstring kAppDefaults = std::wstring(L"Software\\Wine\\AppDefaults\\") + kClientExe;
 
@@ -17,15 +16,13 @@ std::wstring StandinFolder() { return hkbtest::StandinFile(L"hkbfnk\\"); }
 
 }  // namespace
 
-LocatorOverride::LocatorOverride()
-    : m_server(HKEY_LOCAL_MACHINE, kLocatorKey, nullptr, StandinFolder() + L"wmi_standin.dll"),
-      m_model(HKEY_LOCAL_MACHINE, kLocatorKey, L"ThreadingModel", std::wstring(L"Both")) {}
+LocatorOverride::LocatorOverride() : m_server(kLocatorClsid, StandinFolder() + L"wmi_standin.dll") {}
 
 std::wstring LocatorOverride::CurrentServer() {
   wchar_t buf[MAX_PATH] = {};
   DWORD size = sizeof(buf);
-  if (::RegGetValueW(HKEY_LOCAL_MACHINE, kLocatorKey, nullptr, RRF_RT_REG_SZ | RRF_SUBKEY_WOW6464KEY, nullptr,
-                     buf, &size) != ERROR_SUCCESS)
+  if (::RegGetValueW(HKEY_LOCAL_MACHINE, hkbtest::ScopedInprocServer::KeyOf(kLocatorClsid).c_str(), nullptr,
+                     RRF_RT_REG_SZ | RRF_SUBKEY_WOW6464KEY, nullptr, buf, &size) != ERROR_SUCCESS)
     return L"";
   return buf;
 }
@@ -97,14 +94,7 @@ Trace RunClient(const ClientSetup& setup, const std::vector<std::wstring>& comma
       ::CloseHandle(pi.hProcess);
     }
   }
-  const std::string text = hkbtest::ReadFileBytes(trace);
-  size_t at = 0;
-  while (at < text.size()) {
-    size_t end = text.find('\n', at);
-    if (end == std::string::npos) end = text.size();
-    run.lines.push_back(text.substr(at, end - at));
-    at = end + 1;
-  }
+  run.lines = hkbtest::SplitLines(hkbtest::ReadFileBytes(trace));
   ::DeleteFileW(scenario.c_str());
   ::DeleteFileW(trace.c_str());
   return run;

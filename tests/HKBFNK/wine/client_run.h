@@ -19,12 +19,11 @@ namespace fnktest {
 class LocatorOverride {
  public:
   LocatorOverride();
-  bool ok() const { return m_server.ok() && m_model.ok(); }
+  bool ok() const { return m_server.ok(); }
   static std::wstring CurrentServer();
 
  private:
-  hkbtest::ScopedRegValue m_server;
-  hkbtest::ScopedRegValue m_model;
+  hkbtest::ScopedInprocServer m_server;
 };
 
 // What one run of the caller left in the trace.

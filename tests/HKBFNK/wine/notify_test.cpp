@@ -96,7 +96,7 @@ class AirPlane : public Notify {
 TEST_F(AirPlane, StartsTheProgramWithoutArgumentsAndDoesNotWaitForIt) {
   ASSERT_FALSE(hkbtest::FileExists(program)) << "prefix has a leftover RadioToggle.exe";
   hkbtest::ScopedFileCopy installed(hkbtest::StandinFile(L"RadioToggle.exe"), program);
-  ASSERT_TRUE(installed.ok()) << "copy error " << installed.error() << " " << hkbtest::Narrow(program);
+  ASSERT_TRUE(installed.ok()) << "copy error " << installed.error() << " " << hkbtest::Utf8(program);
 
   const ULONGLONG before = ::GetTickCount64();
   EXPECT_NE(airplane(), 0);

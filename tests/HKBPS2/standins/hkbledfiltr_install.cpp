@@ -11,6 +11,7 @@
 #include <string>
 
 #include "hkb/unique.h"
+#include "hkbtest/wait.h"
 
 namespace {
 
@@ -54,10 +55,7 @@ int Install(const wchar_t* path) {
     if (DeviceAnswers()) return 0;
     ::Sleep(1000);
   }
-  for (int i = 0; i < 100; ++i) {
-    if (DeviceAnswers()) return 0;
-    ::Sleep(100);
-  }
+  if (hkbtest::WaitUntil(DeviceAnswers, std::chrono::seconds(10))) return 0;
   std::fprintf(stderr, "hkbledfiltr_install: the device did not appear\n");
   return 1;
 }
@@ -69,10 +67,9 @@ int Remove() {
   if (!svc) return ::GetLastError() == ERROR_SERVICE_DOES_NOT_EXIST ? 0 : Fail("OpenServiceW");
   SERVICE_STATUS status = {};
   ::ControlService(svc.get(), SERVICE_CONTROL_STOP, &status);
-  for (int i = 0;
-       i < 50 && ::QueryServiceStatus(svc.get(), &status) && status.dwCurrentState != SERVICE_STOPPED; ++i) {
-    ::Sleep(100);
-  }
+  hkbtest::WaitUntil(
+      [&] { return !::QueryServiceStatus(svc.get(), &status) || status.dwCurrentState == SERVICE_STOPPED; },
+      std::chrono::seconds(5));
   if (!::DeleteService(svc.get()) && ::GetLastError() != ERROR_SERVICE_MARKED_FOR_DELETE)
     return Fail("DeleteService");
   return 0;

@@ -18,15 +18,9 @@
 
 #include "hkbtest/harness.h"
 #include "hkbtest/standin_scope.h"
+#include "hkbtest/timing.h"
 
 namespace {
-
-double Now() {
-  LARGE_INTEGER f, c;
-  ::QueryPerformanceFrequency(&f);
-  ::QueryPerformanceCounter(&c);
-  return static_cast<double>(c.QuadPart) * 1000.0 / static_cast<double>(f.QuadPart);
-}
 
 HANDLE Start(const std::wstring& program, const std::wstring& arguments) {
   std::wstring line = L"\"" + program + L"\" " + arguments;
@@ -37,11 +31,6 @@ HANDLE Start(const std::wstring& program, const std::wstring& arguments) {
     return nullptr;
   ::CloseHandle(pi.hThread);
   return pi.hProcess;
-}
-
-double Median(std::vector<double> v) {
-  std::sort(v.begin(), v.end());
-  return v[v.size() / 2];
 }
 
 }  // namespace
@@ -63,10 +52,10 @@ int main(int argc, char** argv) {
 
   // Start to end of the empty program, with the given arguments.
   const auto runEmpty = [&](const wchar_t* arguments) {
-    const double t0 = Now();
+    const double t0 = hkbtest::NowMs();
     hkb::UniqueHandle p(Start(empty, arguments));
     if (!p || ::WaitForSingleObject(p.get(), 60000) != WAIT_OBJECT_0) return -1.0;
-    return Now() - t0;
+    return hkbtest::NowMs() - t0;
   };
 
   std::vector<double> toActivation, emptyRun, bareRun, comRun;
@@ -80,13 +69,13 @@ int main(int argc, char** argv) {
     }
 
     ::ResetEvent(activated.get());
-    const double t0 = Now();
+    const double t0 = hkbtest::NowMs();
     hkb::UniqueHandle l(Start(launcher, L"/HUB"));
     if (!l || ::WaitForSingleObject(activated.get(), 60000) != WAIT_OBJECT_0) {
       std::printf("the launcher did not activate\n");
       return 1;
     }
-    const double a = Now() - t0;
+    const double a = hkbtest::NowMs() - t0;
     ::WaitForSingleObject(l.get(), 60000);
     if (i == 0) continue;  // the first pair warms the caches
     emptyRun.push_back(e);
@@ -94,10 +83,10 @@ int main(int argc, char** argv) {
     comRun.push_back(c);
     toActivation.push_back(a);
   }
-  const double base = Median(emptyRun);
-  const double bare = Median(bareRun);
-  const double com = Median(comRun);
-  const double start = Median(toActivation);
+  const double base = hkbtest::Median(emptyRun);
+  const double bare = hkbtest::Median(bareRun);
+  const double com = hkbtest::Median(comRun);
+  const double start = hkbtest::Median(toActivation);
   std::printf("%-52s %10s %8s %8s\n", "median of runs", "ms", "ratio", "to COM");
   std::printf("%-52s %10.1f %8s %8s\n", "baseline: empty GUI program with its window", base, "1.00", "");
   std::printf("%-52s %10.1f %8.2f %8s\n", "program returning at once, no window", bare, bare / base, "");

@@ -19,7 +19,7 @@ HRESULT Check(const wchar_t* exportName, const wchar_t* id, BOOL* installed) {
   const hkbstandin::Scenario s = hkbstandin::ReadScenario(kName);
   BOOL answer = hkbstandin::Number(s, "installed", 1) != 0;
   for (const std::string& missing : hkbstandin::Values(s, "missing"))
-    if (hkbstandin::FromUtf8(missing) == id) answer = 0;
+    if (hkbtest::Wide(missing) == id) answer = 0;
   *installed = answer;
   return S_OK;
 }

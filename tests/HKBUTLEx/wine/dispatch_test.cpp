@@ -19,8 +19,6 @@ using Check = std::pair<std::wstring, std::optional<std::wstring>>;
 constexpr wchar_t kByAumid[] = L"HkbhIsInstalledByAppUserModeID";
 constexpr wchar_t kByFamily[] = L"HkbhIsInstalled";
 
-std::string Utf8(const std::wstring& s) { return hkbstandin::ToUtf8(s); }
-
 class Dispatch : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -76,13 +74,13 @@ const SwitchCase kSwitchCases[] = {
 
 void ExpectNoCompanionStart(const CompanionUriHandler& uri) {
   // The launcher waits for a started companion; none may have been started.
-  EXPECT_TRUE(uri.Uris().empty()) << Utf8(uri.Uris().front());
+  EXPECT_TRUE(uri.Uris().empty()) << hkbtest::Utf8(uri.Uris().front());
 }
 
 TEST_F(Dispatch, WithoutHkbHelperEverySwitchOpensItsPage) {
   ASSERT_FALSE(hkbtest::FileExists(ProductFolder() + L"\\HkbHelper.dll")) << "leftover HkbHelper.dll";
   for (const SwitchCase& c : kSwitchCases) {
-    SCOPED_TRACE(Utf8(c.arguments));
+    SCOPED_TRACE(hkbtest::Utf8(c.arguments));
     const size_t before = activation.Activations().size();
     Run(c.arguments);
     const std::vector<Activation> all = activation.Activations();
@@ -96,7 +94,7 @@ TEST_F(Dispatch, InstalledCheckAsksForTheTargetFamilyOrTheLaunchedApp) {
   DspModeStandin dspmode;
   ASSERT_TRUE(helper.ok() && dspmode.ok());
   for (const SwitchCase& c : kSwitchCases) {
-    SCOPED_TRACE(Utf8(c.arguments));
+    SCOPED_TRACE(hkbtest::Utf8(c.arguments));
     const size_t activationsBefore = activation.Activations().size();
     const size_t checksBefore = helper.Checks().size();
     Run(c.arguments);
@@ -107,15 +105,15 @@ TEST_F(Dispatch, InstalledCheckAsksForTheTargetFamilyOrTheLaunchedApp) {
     EXPECT_EQ(std::vector<Check>(checks.begin() + static_cast<long>(checksBefore), checks.end()), c.checks);
   }
   // The switches never ask for the display mode.
-  EXPECT_TRUE(dspmode.Calls().empty()) << Utf8(dspmode.Calls().front());
+  EXPECT_TRUE(dspmode.Calls().empty()) << hkbtest::Utf8(dspmode.Calls().front());
   ExpectNoCompanionStart(uri);
 }
 
 TEST_F(Dispatch, TargetNotInstalledEndsSilentlyExceptForUnknownSwitches) {
-  HelperStandin helper(std::string("missing=") + Utf8(kDefaultFamily) + "\n");
+  HelperStandin helper(std::string("missing=") + hkbtest::Utf8(kDefaultFamily) + "\n");
   ASSERT_TRUE(helper.ok());
   for (const wchar_t* args : {L"/POWER", L"/HUB", L"/OTHERS", L"/OTHERS_SOL", L""}) {
-    SCOPED_TRACE(Utf8(args));
+    SCOPED_TRACE(hkbtest::Utf8(args));
     const size_t checksBefore = helper.Checks().size();
     Run(args);  // no prompt, no message: the process ends by itself
     const std::vector<Check> checks = helper.Checks();
@@ -160,7 +158,7 @@ TEST_F(Dispatch, InstalledCheckRoutesByTheIdentifier) {
   HelperStandin helper("installed=1\n");
   ASSERT_TRUE(helper.ok());
   for (const CheckRouteCase& c : kCheckRouteCases) {
-    SCOPED_TRACE(Utf8(c.arguments));
+    SCOPED_TRACE(hkbtest::Utf8(c.arguments));
     MachineScope m(
         {c.settingsAppId ? std::optional<std::wstring>(c.settingsAppId) : std::nullopt, std::nullopt});
     ASSERT_TRUE(m.ok());
@@ -287,7 +285,7 @@ TEST_F(Dispatch, ShippedHkbHelperAsksThePackageManager) {
   {
     hkbtest::PackageManagerStandin packages(scenario, records);
     ASSERT_TRUE(helper.ok() && packages.ok());
-    const std::string family = Utf8(kDefaultFamily);
+    const std::string family = hkbtest::Utf8(kDefaultFamily);
     const std::string installed = "package\t" + family +
                                   "\t4F2A9E61.9C27D4B1E086_1.0.0.0_x64__k7q3w9t2x5v8p\t" +
                                   "4F2A9E61.9C27D4B1E086\t1.0.0.0\t\n";
@@ -322,9 +320,10 @@ TEST_F(Dispatch, ShippedHkbHelperAsksThePackageManager) {
 
 TEST(DispatchWithoutActivationManager, EndsQuietlyWhenTheClassIsMissing) {
   // Nothing registered under the class id (Wine has no such class).
-  ASSERT_FALSE(hkbtest::KeyExists(HKEY_LOCAL_MACHINE, hkbtest::ActivationManagerStandin::kClassKey));
+  ASSERT_FALSE(hkbtest::KeyExists(
+      HKEY_LOCAL_MACHINE, hkbtest::ScopedInprocServer::KeyOf(hkbtest::ActivationManagerStandin::kClsid)));
   for (const wchar_t* args : {L"/POWER", L"/OTHERS_SOL", L"/LAUNCH Vendor.Calc_8x1!App"}) {
-    SCOPED_TRACE(Utf8(args));
+    SCOPED_TRACE(hkbtest::Utf8(args));
     EXPECT_TRUE(RunToEnd(args));
   }
 }

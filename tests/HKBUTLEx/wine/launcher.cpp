@@ -55,7 +55,8 @@ Launcher::~Launcher() {
 
 bool Launcher::WaitForExit(std::chrono::milliseconds timeout) {
   if (!m_process) return false;
-  return WaitFor([&] { return ::WaitForSingleObject(m_process.get(), 0) == WAIT_OBJECT_0; }, timeout);
+  return hkbtest::PumpUntil([&] { return ::WaitForSingleObject(m_process.get(), 0) == WAIT_OBJECT_0; },
+                            timeout);
 }
 
 bool Launcher::Running() const {
@@ -156,7 +157,7 @@ std::vector<HWND> LauncherWindows(const std::wstring& caption) {
 
 HWND WaitForLauncherWindow(const std::wstring& caption, std::chrono::milliseconds timeout) {
   HWND found = nullptr;
-  WaitFor(
+  hkbtest::PumpUntil(
       [&] {
         for (HWND w : LauncherWindows(caption))
           if (::IsWindowVisible(w)) found = w;
@@ -188,17 +189,13 @@ bool ForegroundHolder::Take() {
   // Wine hands the foreground over asynchronously, and on a loaded machine a
   // request can be overtaken by another process's activation: ask again until
   // it holds.
-  return WaitFor(
+  return hkbtest::PumpUntil(
       [&] {
         if (::GetForegroundWindow() == m_wnd) return true;
         ::SetForegroundWindow(m_wnd);
         return false;
       },
       30s);
-}
-
-bool WaitFor(const std::function<bool()>& done, std::chrono::milliseconds timeout) {
-  return hkbtest::PumpUntil(done, timeout);
 }
 
 }  // namespace launchertest

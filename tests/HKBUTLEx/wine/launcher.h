@@ -156,7 +156,4 @@ class ForegroundHolder {
   HWND m_wnd = nullptr;
 };
 
-// Waits (pumping this thread's messages) until the condition holds.
-bool WaitFor(const std::function<bool()>& done, std::chrono::milliseconds timeout);
-
 }  // namespace launchertest

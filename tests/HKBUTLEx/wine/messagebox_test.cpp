@@ -18,8 +18,6 @@ constexpr wchar_t kUserKey[] = L"Software\\ZEV\\ZEVHKB\\Setting\\";
 constexpr wchar_t kDefaultKey[] = L"SOFTWARE\\ZEV\\ZEVHKB\\Default\\Setting\\";
 constexpr wchar_t kMissingApp[] = L"Missing.App_q1!App";
 
-std::string Utf8(const std::wstring& s) { return hkbstandin::ToUtf8(s); }
-
 std::wstring Expected(const std::wstring& name) {
   return L"「" + name + L"」を起動できませんでした。\r\n「" + name +
          L"」はインストールされていない可能性があります。";
@@ -52,7 +50,7 @@ class FailureBox : public ::testing::Test {
     EXPECT_EQ(l.ExitCode(), 0u);
   }
   hkbtest::ActivationManagerStandin activation;
-  HelperStandin helper{std::string("missing=") + hkbstandin::ToUtf8(kMissingApp) + "\n"};
+  HelperStandin helper{std::string("missing=") + hkbtest::Utf8(kMissingApp) + "\n"};
 };
 
 struct TitleCase {
@@ -114,7 +112,7 @@ TEST_F(FailureBox, TooWideNamesAreShortenedAtTheEnd) {
       {L"ABCDEFGHIJKLMNOPQRSTUV" + std::wstring(60, L' ') + L"W", L""},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(Utf8(c.title));
+    SCOPED_TRACE(hkbtest::Utf8(c.title));
     hkbtest::ScopedRegValue user(HKEY_CURRENT_USER, std::wstring(kUserKey) + L"Long", L"DispTitle",
                                  std::optional<std::wstring>(c.title));
     Launcher l(std::wstring(L"/LAUNCH ") + kMissingApp + L" Long");
@@ -132,7 +130,7 @@ TEST_F(FailureBox, TooWideNamesAreShortenedAtTheEnd) {
       EXPECT_LT(kept.size(), c.title.size());
       EXPECT_NE(kept.back(), L' ');
       if (c.title == longName) {
-        EXPECT_TRUE(WaitFor([&] { return ::GetForegroundWindow() == box; }, 30s));
+        EXPECT_TRUE(hkbtest::PumpUntil([&] { return ::GetForegroundWindow() == box; }, 30s));
         hkbtest::PumpFor(300ms);  // let it paint
         EXPECT_TRUE(hkbtest::SaveScreenshot(L"hkbutlex_messagebox_long.bmp"));
       }
@@ -146,7 +144,7 @@ TEST_F(FailureBox, PaintsTheWarningPictureAsASquareAtThePlaceholder) {
   Launcher l(std::wstring(L"/LAUNCH ") + kMissingApp);
   const HWND box = ShowBox(l);
   ASSERT_NE(box, nullptr);
-  ASSERT_TRUE(WaitFor([&] { return ::GetForegroundWindow() == box; }, 30s));
+  ASSERT_TRUE(hkbtest::PumpUntil([&] { return ::GetForegroundWindow() == box; }, 30s));
   hkbtest::PumpFor(300ms);
   RECT r = {};
   ::GetWindowRect(::GetDlgItem(box, kPicture), &r);
@@ -181,7 +179,7 @@ TEST_F(FailureBox, RaiseMessageBringsTheBoxForward) {
   ForegroundHolder holder;
   ASSERT_TRUE(IsWindow(holder.hwnd()) && holder.Take());
   ASSERT_TRUE(::PostMessageW(box, 32868, 0, 0));
-  EXPECT_TRUE(WaitFor([&] { return ::GetForegroundWindow() == box; }, 30s));
+  EXPECT_TRUE(hkbtest::PumpUntil([&] { return ::GetForegroundWindow() == box; }, 30s));
   CloseWithOk(box, l);
 }
 
@@ -196,7 +194,7 @@ TEST_F(FailureBox, TwoFailuresFromTwoProcessesLeaveOneBox) {
   ASSERT_TRUE(second.started());
   // Either the first box came forward and the second process ended, or the
   // first was asked to close and the second shows its own.
-  ASSERT_TRUE(WaitFor([&] { return !first.Running() || !second.Running(); }, 60s));
+  ASSERT_TRUE(hkbtest::PumpUntil([&] { return !first.Running() || !second.Running(); }, 60s));
   const bool raised = !second.Running();
   std::printf("hand-over: %s\n", raised ? "the first box was raised" : "the first box was closed");
   Launcher& survivor = raised ? first : second;

@@ -21,8 +21,6 @@ using hkbtest::RegData;
 constexpr int kCheckBox = 1000;
 constexpr int kNo = 1002;
 
-std::string Utf8(const std::wstring& s) { return hkbstandin::ToUtf8(s); }
-
 std::optional<RegData> StoredSetting() {
   return hkbtest::ReadRegValue(HKEY_CURRENT_USER, kPromptKey, kPromptValue);
 }
@@ -104,7 +102,8 @@ TEST_F(Prompt, ShowsItsTextsAndStartsCleared) {
   Launcher l(L"");
   const HWND prompt = WaitForLauncherWindow(kPromptTitle);
   ASSERT_NE(prompt, nullptr);
-  ASSERT_TRUE(WaitFor([&] { return IsForeground(prompt); }, 30s)) << "the prompt did not come forward";
+  ASSERT_TRUE(hkbtest::PumpUntil([&] { return IsForeground(prompt); }, 30s))
+      << "the prompt did not come forward";
   hkbtest::PumpFor(300ms);  // let it paint before the picture is taken
   EXPECT_TRUE(hkbtest::SaveScreenshot(L"hkbutlex_prompt.bmp"));
 
@@ -185,8 +184,8 @@ TEST_F(Prompt, SecondStartRaisesTheFirstAndShowsNoSecond) {
   ASSERT_NE(prompt, nullptr);
   // The dialog's start and its first tick asked for the display mode; that
   // tick brought the prompt forward and ended the timer.
-  ASSERT_TRUE(WaitFor([&] { return dspmode.Count(L"DSPMODE_GetDisplayMode") >= 2; }, 30s));
-  ASSERT_TRUE(WaitFor([&] { return IsForeground(prompt); }, 30s))
+  ASSERT_TRUE(hkbtest::PumpUntil([&] { return dspmode.Count(L"DSPMODE_GetDisplayMode") >= 2; }, 30s));
+  ASSERT_TRUE(hkbtest::PumpUntil([&] { return IsForeground(prompt); }, 30s))
       << "the first tick did not bring it forward";
 
   // The single-instance mutex exists, open to everyone (a null DACL).
@@ -213,7 +212,8 @@ TEST_F(Prompt, SecondStartRaisesTheFirstAndShowsNoSecond) {
   ASSERT_TRUE(second.WaitForExit()) << "the second start did not end";
   EXPECT_TRUE(first.Running());
   EXPECT_EQ(LauncherWindows(kPromptTitle).size(), 1u);
-  EXPECT_TRUE(WaitFor([&] { return IsForeground(prompt); }, 30s)) << "the first prompt was not raised";
+  EXPECT_TRUE(hkbtest::PumpUntil([&] { return IsForeground(prompt); }, 30s))
+      << "the first prompt was not raised";
 
   Click(prompt, kNo);
   ASSERT_TRUE(first.WaitForExit());
@@ -231,7 +231,7 @@ TEST_F(Prompt, AnExistingMutexWithoutPromptMeansNothingHappens) {
   EXPECT_TRUE(RunToEnd(L""));
   EXPECT_TRUE(activation.Activations().empty());
   // No prompt window to raise: the display mode is not even asked.
-  EXPECT_TRUE(dspmode.Calls().empty()) << Utf8(dspmode.Calls().front());
+  EXPECT_TRUE(dspmode.Calls().empty()) << hkbtest::Utf8(dspmode.Calls().front());
 }
 
 TEST_F(Prompt, DisplayMode2KeepsItBackUntilTheModeChanges) {
@@ -244,7 +244,7 @@ TEST_F(Prompt, DisplayMode2KeepsItBackUntilTheModeChanges) {
   const HWND prompt = WaitForLauncherWindow(kPromptTitle);
   ASSERT_NE(prompt, nullptr);
   // The timer keeps asking (every 100 ms) and the prompt stays back.
-  ASSERT_TRUE(WaitFor([&] { return dspmode.Count(L"DSPMODE_GetDisplayMode") >= 8; }, 30s));
+  ASSERT_TRUE(hkbtest::PumpUntil([&] { return dspmode.Count(L"DSPMODE_GetDisplayMode") >= 8; }, 30s));
   EXPECT_TRUE(IsForeground(holder.hwnd())) << "the prompt took the foreground in mode 2";
   EXPECT_TRUE(ExStyle(prompt) & WS_EX_NOACTIVATE);
 
@@ -257,7 +257,8 @@ TEST_F(Prompt, DisplayMode2KeepsItBackUntilTheModeChanges) {
 
   // The first tick after the mode has left 2 brings it forward, once.
   ASSERT_TRUE(dspmode.SetMode(0));
-  ASSERT_TRUE(WaitFor([&] { return IsForeground(prompt); }, 30s)) << "the prompt did not come forward";
+  ASSERT_TRUE(hkbtest::PumpUntil([&] { return IsForeground(prompt); }, 30s))
+      << "the prompt did not come forward";
   EXPECT_FALSE(ExStyle(prompt) & WS_EX_NOACTIVATE);
   const size_t asked = dspmode.Count(L"DSPMODE_GetDisplayMode");
   hkbtest::PumpFor(700ms);  // seven periods of the timer
@@ -279,9 +280,9 @@ TEST_F(Prompt, FailingDisplayModeLibraryCountsAsNotMode2) {
   Launcher l(L"");
   const HWND prompt = WaitForLauncherWindow(kPromptTitle);
   ASSERT_NE(prompt, nullptr);
-  ASSERT_TRUE(WaitFor([&] { return IsForeground(prompt); }, 30s));
+  ASSERT_TRUE(hkbtest::PumpUntil([&] { return IsForeground(prompt); }, 30s));
   // The dialog's start and its first tick.
-  ASSERT_TRUE(WaitFor([&] { return dspmode.Calls().size() >= 2; }, 30s));
+  ASSERT_TRUE(hkbtest::PumpUntil([&] { return dspmode.Calls().size() >= 2; }, 30s));
   CloseBox(prompt);
   ASSERT_TRUE(l.WaitForExit());
   // Initialisation failed: neither the query nor the finalisation follows.
@@ -290,7 +291,7 @@ TEST_F(Prompt, FailingDisplayModeLibraryCountsAsNotMode2) {
 
 TEST_F(Prompt, NotShownWhenTheTargetIsNotInstalled) {
   hkbtest::ScopedRegValue setting(HKEY_CURRENT_USER, kPromptKey, kPromptValue, std::optional<RegData>());
-  HelperStandin helper(std::string("missing=") + Utf8(kDefaultFamily) + "\n");
+  HelperStandin helper(std::string("missing=") + hkbtest::Utf8(kDefaultFamily) + "\n");
   ASSERT_TRUE(helper.ok());
   EXPECT_TRUE(RunToEnd(L""));
   EXPECT_TRUE(activation.Activations().empty());

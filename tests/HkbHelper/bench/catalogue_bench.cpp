@@ -15,28 +15,15 @@
 #include "catalogue_samples.h"
 #include "hkb/com.h"
 #include "xml_io.h"
+#include "hkbtest/timing.h"
+#include "hkbtest/env.h"
 
 namespace {
-
-double Now() {
-  static LARGE_INTEGER frequency = [] {
-    LARGE_INTEGER f;
-    ::QueryPerformanceFrequency(&f);
-    return f;
-  }();
-  LARGE_INTEGER t;
-  ::QueryPerformanceCounter(&t);
-  return static_cast<double>(t.QuadPart) * 1000.0 / static_cast<double>(frequency.QuadPart);
-}
 
 struct Times {
   std::vector<double> ms;
   void add(double v) { ms.push_back(v); }
-  double median() const {
-    std::vector<double> s = ms;
-    std::sort(s.begin(), s.end());
-    return s[s.size() / 2];
-  }
+  double median() const { return hkbtest::Median(ms); }
   double best() const { return *std::min_element(ms.begin(), ms.end()); }
 };
 
@@ -104,10 +91,8 @@ int main(int argc, char** argv) {
   const int desktop = argc > 3 ? std::atoi(argv[3]) : 2000;
   const int runs = argc > 4 ? std::atoi(argv[4]) : 7;
 
-  wchar_t temp[MAX_PATH];
-  ::GetTempPathW(MAX_PATH, temp);
-  const std::wstring path = std::wstring(temp) + L"hkbh_bench_AppNameList.xml";
-  const std::wstring bare = std::wstring(temp) + L"hkbh_bench_bare.xml";
+  const std::wstring path = hkbtest::TempFolder() + L"hkbh_bench_AppNameList.xml";
+  const std::wstring bare = hkbtest::TempFolder() + L"hkbh_bench_bare.xml";
 
   CHkbhAppNameList source;
   hkbhtest::BuildLargeCatalogue(source, packages, apps, desktop);
@@ -117,38 +102,38 @@ int main(int argc, char** argv) {
   Times save, load, exclude, bare_read, bare_write;
   size_t loaded_packages = 0, loaded_desktop = 0, attributes = 0, excluded = 0;
   for (int r = 0; r < runs; ++r) {
-    double t0 = Now();
+    double t0 = hkbtest::NowMs();
     if (FAILED(source.Save(path.c_str()))) {
       std::printf("save failed\n");
       return 1;
     }
-    save.add(Now() - t0);
+    save.add(hkbtest::NowMs() - t0);
 
     CHkbhAppNameList list;
-    t0 = Now();
+    t0 = hkbtest::NowMs();
     if (FAILED(list.Load(path.c_str()))) {
       std::printf("load failed\n");
       return 1;
     }
-    load.add(Now() - t0);
+    load.add(hkbtest::NowMs() - t0);
     loaded_packages = list.PackageCount();
     loaded_desktop = list.DesktopAppCount();
 
     HkbhExcludeList names;
     BOOL exact = FALSE;
-    t0 = Now();
+    t0 = hkbtest::NowMs();
     list.GetExcludeAppNameList(L"Product 42", &names, &exact);
-    exclude.add(Now() - t0);
+    exclude.add(hkbtest::NowMs() - t0);
     excluded = names.size();
 
     attributes = 0;
-    t0 = Now();
+    t0 = hkbtest::NowMs();
     BareRead(path.c_str(), attributes);
-    bare_read.add(Now() - t0);
+    bare_read.add(hkbtest::NowMs() - t0);
 
-    t0 = Now();
+    t0 = hkbtest::NowMs();
     BareWrite(bare.c_str(), packages, apps, desktop);
-    bare_write.add(Now() - t0);
+    bare_write.add(hkbtest::NowMs() - t0);
   }
   WIN32_FILE_ATTRIBUTE_DATA info = {};
   ::GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &info);

@@ -19,19 +19,9 @@
 #include "hkb/winrt.h"
 #include "package_manager.h"
 #include "pm_support.h"
+#include "hkbtest/timing.h"
 
 namespace {
-
-double Now() {
-  static LARGE_INTEGER frequency = [] {
-    LARGE_INTEGER f;
-    ::QueryPerformanceFrequency(&f);
-    return f;
-  }();
-  LARGE_INTEGER t;
-  ::QueryPerformanceCounter(&t);
-  return static_cast<double>(t.QuadPart) * 1000.0 / static_cast<double>(frequency.QuadPart);
-}
 
 std::string Family(int i) { return "Bench.Package" + std::to_string(i) + "_1a2b3c4d5e6f7"; }
 
@@ -48,7 +38,7 @@ int BareChecks(int packages) {
     hkb::HString name, family, user;
     hkb::HString::Create(L"Windows.Management.Deployment.PackageManager", name);
     const std::string f = Family(i);
-    hkb::HString::Create(std::wstring(f.begin(), f.end()), family);
+    hkb::HString::Create(hkbtest::Wide(f), family);
     hkb::ComPtr<IActivationFactory> factory;
     hkb::ComPtr<IInspectable> instance;
     hkb::ComPtr<hkbrt::IPackageManager> manager;
@@ -117,28 +107,28 @@ int main(int argc, char** argv) {
   const std::wstring catalogue = users.Catalogue(base);
 
   CHkbhPackageManager manager;
-  double t0 = Now();
+  double t0 = hkbtest::NowMs();
   manager.RefreshAppNameList(catalogue.c_str(), users.CommonPrograms().c_str(), users.UserPrograms().c_str());
-  const double cold = Now() - t0;
+  const double cold = hkbtest::NowMs() - t0;
   const size_t cold_reads = pm.Count("InstalledLocation");
   const size_t catalogued_packages = manager.m_AppNameList.PackageCount();
   const size_t catalogued_shortcuts = manager.m_AppNameList.DesktopAppCount();
 
   std::vector<double> unchanged;
   for (int r = 0; r < runs; ++r) {
-    t0 = Now();
+    t0 = hkbtest::NowMs();
     manager.RefreshAppNameList(catalogue.c_str(), users.CommonPrograms().c_str(),
                                users.UserPrograms().c_str());
-    unchanged.push_back(Now() - t0);
+    unchanged.push_back(hkbtest::NowMs() - t0);
   }
   const size_t unchanged_reads = pm.Count("InstalledLocation") - cold_reads;
 
-  t0 = Now();
+  t0 = hkbtest::NowMs();
   const int found = BareChecks(packages);
-  const double bare_checks = Now() - t0;
-  t0 = Now();
+  const double bare_checks = hkbtest::NowMs() - t0;
+  t0 = hkbtest::NowMs();
   const int walked = BareWalk(users.CommonPrograms()) + BareWalk(users.UserPrograms());
-  const double bare_walk = Now() - t0;
+  const double bare_walk = hkbtest::NowMs() - t0;
 
   std::sort(unchanged.begin(), unchanged.end());
   const double median = unchanged[unchanged.size() / 2];

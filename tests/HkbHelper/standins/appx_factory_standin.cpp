@@ -11,49 +11,23 @@
 #include <windows.h>
 #include <objidl.h>
 
-#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "appx_api.h"
+#include "hkbstandin/class_factory.h"
+#include "hkbtest/env.h"
+#include "hkbtest/files.h"
+#include "hkbtest/text.h"
 
 namespace {
 
-std::atomic<long> s_objects{0};
-
-std::wstring Env(const wchar_t* name) {
-  wchar_t buf[1024];
-  const DWORD n = ::GetEnvironmentVariableW(name, buf, 1024);
-  return (n > 0 && n < 1024) ? std::wstring(buf, n) : std::wstring();
-}
-
-std::string Utf8(const std::wstring& s) {
-  if (s.empty()) return {};
-  const int n =
-      ::WideCharToMultiByte(CP_UTF8, 0, s.data(), static_cast<int>(s.size()), nullptr, 0, nullptr, nullptr);
-  std::string out(static_cast<size_t>(n), '\0');
-  ::WideCharToMultiByte(CP_UTF8, 0, s.data(), static_cast<int>(s.size()), out.data(), n, nullptr, nullptr);
-  return out;
-}
-
-std::wstring Wide(const std::string& s) {
-  if (s.empty()) return {};
-  const int n = ::MultiByteToWideChar(CP_UTF8, 0, s.data(), static_cast<int>(s.size()), nullptr, 0);
-  std::wstring out(static_cast<size_t>(n), L'\0');
-  ::MultiByteToWideChar(CP_UTF8, 0, s.data(), static_cast<int>(s.size()), out.data(), n);
-  return out;
-}
-
 void Trace(const std::string& line) {
-  const std::wstring path = Env(L"HKBH_APPX_TRACE");
-  if (path.empty()) return;
-  std::ofstream out(path.c_str(), std::ios::app | std::ios::binary);
-  out << line << "\n";
+  hkbtest::AppendFileBytes(hkbtest::Env(L"HKBH_APPX_TRACE"), line + "\n");
 }
 
 struct Scenario {
@@ -72,12 +46,12 @@ struct Scenario {
 
 Scenario ReadScenario() {
   Scenario s;
-  std::ifstream in(Env(L"HKBH_APPX_SCENARIO").c_str(), std::ios::binary);
+  std::istringstream in(hkbtest::ReadFileBytes(hkbtest::Env(L"HKBH_APPX_SCENARIO")));
   std::string line;
   while (std::getline(in, line)) {
     if (!line.empty() && line.back() == '\r') line.pop_back();
     if (line.rfind("app ", 0) == 0) {
-      s.apps.push_back({Wide(line.substr(4)), S_OK});
+      s.apps.push_back({hkbtest::Wide(line.substr(4)), S_OK});
     } else if (line.rfind("app-fail ", 0) == 0) {
       s.apps.push_back({L"", static_cast<HRESULT>(std::strtoul(line.c_str() + 9, nullptr, 16))});
     } else if (line.rfind("fail ", 0) == 0) {
@@ -90,38 +64,14 @@ Scenario ReadScenario() {
   return s;
 }
 
-// One IUnknown implementation for every object of the stand-in.
 template <class Interface, const IID& kIid>
-class Object : public Interface {
- public:
-  Object() { ++s_objects; }
-  virtual ~Object() { --s_objects; }
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
-    if (!out) return E_POINTER;
-    if (iid == IID_IUnknown || iid == kIid) {
-      *out = static_cast<Interface*>(this);
-      AddRef();
-      return S_OK;
-    }
-    *out = nullptr;
-    return E_NOINTERFACE;
-  }
-  ULONG STDMETHODCALLTYPE AddRef() override { return ++m_refs; }
-  ULONG STDMETHODCALLTYPE Release() override {
-    const ULONG left = --m_refs;
-    if (left == 0) delete this;
-    return left;
-  }
-
- private:
-  std::atomic<ULONG> m_refs{1};
-};
+using Object = hkbstandin::ComObject<Interface, kIid>;
 
 class Application final : public Object<IAppxManifestApplication, kIidAppxManifestApplication> {
  public:
   explicit Application(Scenario::App app) : m_app(std::move(app)) {}
   HRESULT STDMETHODCALLTYPE GetStringValue(LPCWSTR name, LPWSTR* value) override {
-    Trace("GetStringValue " + Utf8(name ? name : L"(null)"));
+    Trace("GetStringValue " + hkbtest::Utf8(name ? name : L"(null)"));
     if (!value) return E_POINTER;
     *value = nullptr;
     if (FAILED(m_app.fail)) return m_app.fail;
@@ -204,6 +154,7 @@ class ManifestReader final : public Object<IAppxManifestReader, kIidAppxManifest
 
 class Factory final : public Object<IAppxFactory, kIidAppxFactory> {
  public:
+  Factory() { Trace("CreateInstance"); }
   HRESULT STDMETHODCALLTYPE CreatePackageWriter(IStream*, void*, IUnknown** out) override {
     return NotUsed(out);
   }
@@ -217,7 +168,7 @@ class Factory final : public Object<IAppxFactory, kIidAppxFactory> {
     std::string exclusive = "?";
     STATSTG stat = {};
     if (stream && SUCCEEDED(stream->Stat(&stat, STATFLAG_DEFAULT)) && stat.pwcsName) {
-      name = Utf8(stat.pwcsName);
+      name = hkbtest::Utf8(stat.pwcsName);
       HANDLE other = ::CreateFileW(stat.pwcsName, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                    OPEN_EXISTING, 0, nullptr);
       exclusive = other == INVALID_HANDLE_VALUE && ::GetLastError() == ERROR_SHARING_VIOLATION ? "1" : "0";
@@ -242,31 +193,6 @@ class Factory final : public Object<IAppxFactory, kIidAppxFactory> {
   }
 };
 
-class ClassFactory final : public Object<IClassFactory, IID_IClassFactory> {
- public:
-  HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown* outer, REFIID iid, void** out) override {
-    if (!out) return E_POINTER;
-    *out = nullptr;
-    if (outer) return CLASS_E_NOAGGREGATION;
-    Factory* factory = new Factory();
-    const HRESULT hr = factory->QueryInterface(iid, out);
-    factory->Release();
-    Trace("CreateInstance");
-    return hr;
-  }
-  HRESULT STDMETHODCALLTYPE LockServer(BOOL) override { return S_OK; }
-};
-
 }  // namespace
 
-extern "C" HRESULT STDAPICALLTYPE DllGetClassObject(REFCLSID clsid, REFIID iid, void** out) {
-  if (!out) return E_POINTER;
-  *out = nullptr;
-  if (clsid != kClsidAppxFactory) return CLASS_E_CLASSNOTAVAILABLE;
-  ClassFactory* factory = new ClassFactory();
-  const HRESULT hr = factory->QueryInterface(iid, out);
-  factory->Release();
-  return hr;
-}
-
-extern "C" HRESULT STDAPICALLTYPE DllCanUnloadNow() { return s_objects.load() == 0 ? S_OK : S_FALSE; }
+HKBSTANDIN_INPROC_SERVER(Factory, kClsidAppxFactory)

@@ -32,6 +32,11 @@
 #include <string>
 #include <vector>
 
+#include "hkbstandin/class_factory.h"
+#include "hkbtest/env.h"
+#include "hkbtest/files.h"
+#include "hkbtest/lines.h"
+#include "hkbtest/text.h"
 #include "winrt_api.h"
 
 namespace {
@@ -46,31 +51,7 @@ constexpr GUID kIteratorPackage = {
 constexpr GUID kVectorViewPackage = {
     0x0263c4d4, 0x195c, 0x5dc5, {0xa7, 0xca, 0x68, 0x06, 0xce, 0xca, 0x42, 0x0b}};
 
-std::atomic<long> s_objects{0};
 std::mutex s_lock;
-
-std::wstring Env(const wchar_t* name) {
-  wchar_t buf[1024];
-  const DWORD n = ::GetEnvironmentVariableW(name, buf, 1024);
-  return (n > 0 && n < 1024) ? std::wstring(buf, n) : std::wstring();
-}
-
-std::string Utf8(const std::wstring& s) {
-  if (s.empty()) return {};
-  const int n =
-      ::WideCharToMultiByte(CP_UTF8, 0, s.data(), static_cast<int>(s.size()), nullptr, 0, nullptr, nullptr);
-  std::string out(static_cast<size_t>(n), '\0');
-  ::WideCharToMultiByte(CP_UTF8, 0, s.data(), static_cast<int>(s.size()), out.data(), n, nullptr, nullptr);
-  return out;
-}
-
-std::wstring Wide(const std::string& s) {
-  if (s.empty()) return {};
-  const int n = ::MultiByteToWideChar(CP_UTF8, 0, s.data(), static_cast<int>(s.size()), nullptr, 0);
-  std::wstring out(static_cast<size_t>(n), L'\0');
-  ::MultiByteToWideChar(CP_UTF8, 0, s.data(), static_cast<int>(s.size()), out.data(), n);
-  return out;
-}
 
 std::wstring Text(HSTRING s) {
   UINT32 n = 0;
@@ -108,42 +89,25 @@ struct Scenario {
   }
 };
 
-std::vector<std::string> Fields(const std::string& line) {
-  std::vector<std::string> out;
-  size_t at = 0;
-  for (;;) {
-    const size_t tab = line.find('\t', at);
-    out.push_back(line.substr(at, tab == std::string::npos ? std::string::npos : tab - at));
-    if (tab == std::string::npos) return out;
-    at = tab + 1;
-  }
-}
-
 std::shared_ptr<const Scenario> Parse(const std::string& text) {
   auto s = std::make_shared<Scenario>();
   std::map<std::wstring, std::vector<std::wstring>> depends;
-  size_t at = 0;
-  while (at < text.size()) {
-    size_t end = text.find('\n', at);
-    if (end == std::string::npos) end = text.size();
-    std::string line = text.substr(at, end - at);
-    at = end + 1;
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    const std::vector<std::string> f = Fields(line);
+  for (const std::string& line : hkbtest::SplitLines(text)) {
+    const std::vector<std::string> f = hkbtest::Split(line, '\t');
     if (f[0] == "package" && f.size() >= 6) {
       Package p;
-      p.family = Wide(f[1]);
-      p.full = Wide(f[2]);
-      p.name = Wide(f[3]);
+      p.family = hkbtest::Wide(f[1]);
+      p.full = hkbtest::Wide(f[2]);
+      p.name = hkbtest::Wide(f[3]);
       unsigned v[4] = {};
       std::sscanf(f[4].c_str(), "%u.%u.%u.%u", &v[0], &v[1], &v[2], &v[3]);
       p.version = {static_cast<UINT16>(v[0]), static_cast<UINT16>(v[1]), static_cast<UINT16>(v[2]),
                    static_cast<UINT16>(v[3])};
-      p.folder = Wide(f[5]);
+      p.folder = hkbtest::Wide(f[5]);
       s->by_family.emplace(Folded(p.family), s->packages.size());
       s->packages.push_back(std::move(p));
     } else if (f[0] == "depends" && f.size() >= 3) {
-      depends[Folded(Wide(f[1]))].push_back(Wide(f[2]));
+      depends[Folded(hkbtest::Wide(f[1]))].push_back(hkbtest::Wide(f[2]));
     } else if (f[0] == "fail" && f.size() >= 3) {
       s->failures[f[1]] = static_cast<HRESULT>(std::strtoul(f[2].c_str(), nullptr, 16));
     } else if (f[0] == "gate" && f.size() >= 2) {
@@ -161,7 +125,7 @@ std::shared_ptr<const Scenario> Parse(const std::string& text) {
 
 // The scenario as the file holds it now; read again only when the file changed.
 std::shared_ptr<const Scenario> Current() {
-  const std::wstring path = Env(L"HKBH_PM_SCENARIO");
+  const std::wstring path = hkbtest::Env(L"HKBH_PM_SCENARIO");
   WIN32_FILE_ATTRIBUTE_DATA data = {};
   ::GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data);
   std::lock_guard<std::mutex> hold(s_lock);
@@ -172,16 +136,7 @@ std::shared_ptr<const Scenario> Current() {
   if (cached && path == cached_path && ::CompareFileTime(&data.ftLastWriteTime, &cached_time) == 0 &&
       data.nFileSizeLow == cached_size)
     return cached;
-  std::string text;
-  HANDLE f = ::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                           nullptr, OPEN_EXISTING, 0, nullptr);
-  if (f != INVALID_HANDLE_VALUE) {
-    char buf[65536];
-    DWORD got = 0;
-    while (::ReadFile(f, buf, sizeof buf, &got, nullptr) && got > 0) text.append(buf, got);
-    ::CloseHandle(f);
-  }
-  cached = Parse(text);
+  cached = Parse(hkbtest::ReadFileBytes(path));
   cached_path = path;
   cached_time = data.ftLastWriteTime;
   cached_size = data.nFileSizeLow;
@@ -190,42 +145,18 @@ std::shared_ptr<const Scenario> Current() {
 
 void Record(const Scenario& s, const std::string& method, const std::vector<std::wstring>& args) {
   if (!s.recorded.empty() && !s.recorded.count(method)) return;
-  const std::wstring path = Env(L"HKBH_PM_RECORDS");
+  const std::wstring path = hkbtest::Env(L"HKBH_PM_RECORDS");
   if (path.empty()) return;
   std::string line = method + "\t" + std::to_string(::GetCurrentProcessId());
-  for (const std::wstring& a : args) line += "\t" + Utf8(a);
+  for (const std::wstring& a : args) line += "\t" + hkbtest::Utf8(a);
   line += "\n";
-  std::lock_guard<std::mutex> hold(s_lock);
-  HANDLE f = ::CreateFileW(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                           OPEN_ALWAYS, 0, nullptr);
-  if (f == INVALID_HANDLE_VALUE) return;
-  DWORD put = 0;
-  ::WriteFile(f, line.data(), static_cast<DWORD>(line.size()), &put, nullptr);
-  ::CloseHandle(f);
+  hkbtest::AppendFileBytes(path, line);
 }
 
 // IUnknown and IInspectable for an object of one interface.
-template <class Interface>
-class Object : public Interface {
+template <class Interface, const GUID& kIid>
+class Object : public hkbstandin::ComObject<Interface, kIid> {
  public:
-  explicit Object(const GUID& iid) : m_iid(iid) { ++s_objects; }
-  virtual ~Object() { --s_objects; }
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
-    if (!out) return E_POINTER;
-    if (iid == IID_IUnknown || iid == hkbrt::kIidInspectable || iid == m_iid) {
-      *out = static_cast<Interface*>(this);
-      this->AddRef();
-      return S_OK;
-    }
-    *out = nullptr;
-    return E_NOINTERFACE;
-  }
-  ULONG STDMETHODCALLTYPE AddRef() override { return ++m_refs; }
-  ULONG STDMETHODCALLTYPE Release() override {
-    const ULONG left = --m_refs;
-    if (left == 0) delete this;
-    return left;
-  }
   HRESULT STDMETHODCALLTYPE GetIids(ULONG* count, IID** iids) override {
     if (!count || !iids) return E_POINTER;
     *count = 0;
@@ -243,14 +174,15 @@ class Object : public Interface {
     return S_OK;
   }
 
- private:
-  GUID m_iid;
-  std::atomic<ULONG> m_refs{1};
+ protected:
+  void* Other(REFIID iid) override {
+    return iid == hkbrt::kIidInspectable ? static_cast<Interface*>(this) : nullptr;
+  }
 };
 
-class StorageFolder final : public Object<hkbrt::IStorageItem> {
+class StorageFolder final : public Object<hkbrt::IStorageItem, hkbrt::kIidStorageItem> {
  public:
-  explicit StorageFolder(std::wstring path) : Object(hkbrt::kIidStorageItem), m_path(std::move(path)) {}
+  explicit StorageFolder(std::wstring path) : m_path(std::move(path)) {}
   HRESULT STDMETHODCALLTYPE RenameAsyncOverloadDefaultOptions(HSTRING, IInspectable**) override {
     return E_NOTIMPL;
   }
@@ -272,9 +204,9 @@ class StorageFolder final : public Object<hkbrt::IStorageItem> {
   std::wstring m_path;
 };
 
-class PackageId final : public Object<hkbrt::IPackageId> {
+class PackageId final : public Object<hkbrt::IPackageId, hkbrt::kIidPackageId> {
  public:
-  explicit PackageId(Package p) : Object(hkbrt::kIidPackageId), m_p(std::move(p)) {}
+  explicit PackageId(Package p) : m_p(std::move(p)) {}
   HRESULT STDMETHODCALLTYPE get_Name(HSTRING* v) override { return Give(m_p.name, v); }
   HRESULT STDMETHODCALLTYPE get_Version(hkbrt::PackageVersion* v) override {
     if (!v) return E_POINTER;
@@ -303,10 +235,10 @@ class PackageId final : public Object<hkbrt::IPackageId> {
 
 class PackageObject;
 
-class Packages final : public Object<hkbrt::IPackageVectorView> {
+class Packages final : public Object<hkbrt::IPackageVectorView, kVectorViewPackage> {
  public:
   Packages(std::shared_ptr<const Scenario> s, std::vector<Package> items)
-      : Object(kVectorViewPackage), m_s(std::move(s)), m_items(std::move(items)) {}
+      : m_s(std::move(s)), m_items(std::move(items)) {}
   HRESULT STDMETHODCALLTYPE GetAt(UINT32 index, IPackage** item) override;
   HRESULT STDMETHODCALLTYPE get_Size(UINT32* size) override {
     if (!size) return E_POINTER;
@@ -323,10 +255,9 @@ class Packages final : public Object<hkbrt::IPackageVectorView> {
   std::vector<Package> m_items;
 };
 
-class PackageObject final : public Object<IPackage> {
+class PackageObject final : public Object<IPackage, hkbrt::kIidPackage> {
  public:
-  PackageObject(std::shared_ptr<const Scenario> s, Package p)
-      : Object(hkbrt::kIidPackage), m_s(std::move(s)), m_p(std::move(p)) {}
+  PackageObject(std::shared_ptr<const Scenario> s, Package p) : m_s(std::move(s)), m_p(std::move(p)) {}
   HRESULT STDMETHODCALLTYPE get_Id(hkbrt::IPackageId** id) override {
     if (!id) return E_POINTER;
     *id = new PackageId(m_p);
@@ -377,9 +308,9 @@ HRESULT STDMETHODCALLTYPE Packages::GetAt(UINT32 index, IPackage** item) {
   return S_OK;
 }
 
-class Iterator final : public Object<hkbrt::IPackageIterator> {
+class Iterator final : public Object<hkbrt::IPackageIterator, kIteratorPackage> {
  public:
-  explicit Iterator(Packages* items) : Object(kIteratorPackage), m_items(items) { m_items->AddRef(); }
+  explicit Iterator(Packages* items) : m_items(items) { m_items->AddRef(); }
   ~Iterator() override { m_items->Release(); }
   HRESULT STDMETHODCALLTYPE get_Current(IPackage** current) override {
     if (!current) return E_POINTER;
@@ -403,9 +334,9 @@ class Iterator final : public Object<hkbrt::IPackageIterator> {
   UINT32 m_at = 0;
 };
 
-class Iterable final : public Object<hkbrt::IPackageIterable> {
+class Iterable final : public Object<hkbrt::IPackageIterable, kIterablePackage> {
  public:
-  explicit Iterable(Packages* items) : Object(kIterablePackage), m_items(items) {}
+  explicit Iterable(Packages* items) : m_items(items) {}
   ~Iterable() override { m_items->Release(); }
   HRESULT STDMETHODCALLTYPE First(hkbrt::IPackageIterator** first) override {
     if (!first) return E_POINTER;
@@ -417,10 +348,9 @@ class Iterable final : public Object<hkbrt::IPackageIterable> {
   Packages* m_items;  // owned
 };
 
-class PackageManager final : public Object<hkbrt::IPackageManager> {
+class PackageManager final : public Object<hkbrt::IPackageManager, hkbrt::kIidPackageManager> {
  public:
-  explicit PackageManager(std::shared_ptr<const Scenario> s)
-      : Object(hkbrt::kIidPackageManager), m_s(std::move(s)) {}
+  explicit PackageManager(std::shared_ptr<const Scenario> s) : m_s(std::move(s)) {}
   HRESULT STDMETHODCALLTYPE AddPackageAsync(IInspectable*, IInspectable*, UINT32, IInspectable**) override {
     return E_NOTIMPL;
   }
@@ -443,7 +373,7 @@ class PackageManager final : public Object<hkbrt::IPackageManager> {
     *out = nullptr;
     Record(*m_s, "FindPackagesByUserSecurityId", {Text(user)});
     if (!m_s->gate.empty()) {
-      HANDLE gate = ::OpenEventW(SYNCHRONIZE, FALSE, Wide(m_s->gate).c_str());
+      HANDLE gate = ::OpenEventW(SYNCHRONIZE, FALSE, hkbtest::Wide(m_s->gate).c_str());
       if (gate) {
         ::WaitForSingleObject(gate, 60000);
         ::CloseHandle(gate);
@@ -495,9 +425,9 @@ class PackageManager final : public Object<hkbrt::IPackageManager> {
   std::shared_ptr<const Scenario> m_s;
 };
 
-class Factory final : public Object<IActivationFactory> {
+class Factory final : public Object<IActivationFactory, hkbrt::kIidActivationFactory> {
  public:
-  Factory() : Object(hkbrt::kIidActivationFactory) {}
+  Factory() {}
   HRESULT STDMETHODCALLTYPE ActivateInstance(IInspectable** instance) override {
     if (!instance) return E_POINTER;
     *instance = nullptr;
@@ -509,7 +439,7 @@ class Factory final : public Object<IActivationFactory> {
       apartment = type == APTTYPE_STA || type == APTTYPE_MAINSTA ? "STA"
                   : type == APTTYPE_MTA                          ? "MTA"
                                                                  : "other";
-    Record(*s, "Activate", {Wide(apartment)});
+    Record(*s, "Activate", {hkbtest::Wide(apartment)});
     if (FAILED(s->FailureOf("Activate"))) return s->FailureOf("Activate");
     *instance = new PackageManager(s);
     return S_OK;
@@ -526,4 +456,4 @@ extern "C" HRESULT WINAPI DllGetActivationFactory(HSTRING class_id, IActivationF
   return S_OK;
 }
 
-extern "C" HRESULT WINAPI DllCanUnloadNow() { return s_objects.load() == 0 ? S_OK : S_FALSE; }
+extern "C" HRESULT WINAPI DllCanUnloadNow() { return hkbstandin::CanUnloadNow(); }

@@ -27,6 +27,7 @@
 #include <string>
 
 #include "hkbstandin/records.h"
+#include "hkbtest/clipboard.h"
 
 namespace {
 
@@ -69,24 +70,6 @@ std::wstring BrowserSetting() {
   ::RegGetValueW(HKEY_CURRENT_USER, L"Software\\Microsoft\\Internet Explorer\\Main",
                  L"ApplicationTileImmersiveActivation", RRF_RT_REG_DWORD, nullptr, &value, &size);
   return L"d:" + std::to_wstring(value);
-}
-
-hkbstandin::Field ClipboardText() {
-  for (int attempt = 0; attempt < 100; ++attempt) {
-    if (::OpenClipboard(s_pane)) {
-      hkbstandin::Field text;
-      if (HANDLE data = ::GetClipboardData(CF_UNICODETEXT)) {
-        if (const auto* p = static_cast<const wchar_t*>(::GlobalLock(data))) {
-          text = std::wstring(p);
-          ::GlobalUnlock(data);
-        }
-      }
-      ::CloseClipboard();
-      return text;
-    }
-    ::Sleep(10);
-  }
-  return std::wstring(L"(clipboard busy)");
 }
 
 // Takes the clipboard with a text of its own and keeps it open for `ms`.
@@ -144,7 +127,7 @@ void Handle(const KBDLLHOOKSTRUCT& k) {
   if (down && k.scanCode == 0x10 && s_winDown) {
     Show();
   } else if (down && k.vkCode == VK_INSERT && s_shiftDown && s_shown) {
-    const hkbstandin::Field text = ClipboardText();
+    const hkbstandin::Field text = hkbtest::ClipboardText(s_pane);
     s_text = text ? *text : L"(nothing)";
     ::InvalidateRect(s_pane, nullptr, TRUE);
     hkbstandin::AppendRecord(kName, {L"paste", text, BrowserSetting()});

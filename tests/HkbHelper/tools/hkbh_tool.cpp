@@ -18,6 +18,7 @@
 #include "catalogue_samples.h"
 #include "hkbh_log.h"
 #include "hkbh_reg.h"
+#include "hkbtest/wait.h"
 
 int wmain(int argc, wchar_t** argv) {
   if (argc < 3) {
@@ -36,12 +37,9 @@ int wmain(int argc, wchar_t** argv) {
                                       CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (made == INVALID_HANDLE_VALUE) return 2;
     ::CloseHandle(made);
-    const ULONGLONG end = ::GetTickCount64() + 600000;
-    while (::GetFileAttributesW(argv[2]) != INVALID_FILE_ATTRIBUTES) {
-      if (::GetTickCount64() > end) return 2;
-      ::Sleep(50);
-    }
-    return 0;
+    const bool removed = hkbtest::WaitUntil(
+        [&] { return ::GetFileAttributesW(argv[2]) == INVALID_FILE_ATTRIBUTES; }, std::chrono::minutes(10));
+    return removed ? 0 : 2;
   }
   CHkbhAppNameList list;
   if (command == L"save-sample") {

@@ -122,7 +122,7 @@ int wmain(int argc, wchar_t** argv) {
                        Proc<decltype(Exports::GetAppDisplayNameByPFN)>(lib, "HkbhGetAppDisplayNameByPFN"),
                        Proc<decltype(Exports::ReleaseString)>(lib, "HkbhReleaseString")};
   if (!dll.Initialize || !dll.Finalize || !dll.GetAppDisplayNameByPFN || !dll.ReleaseString) return 2;
-  const std::string seed = hkbstandin::ReadWholeFile(argv[3]);
+  const std::string seed = hkbtest::ReadFileBytes(argv[3]);
   const size_t closed = static_cast<size_t>(_wtoi64(argv[4]));
   s_results = ::CreateFileW(argv[6], FILE_APPEND_DATA, FILE_SHARE_READ, nullptr, OPEN_ALWAYS, 0, nullptr);
   if (seed.empty() || s_results == INVALID_HANDLE_VALUE) return 2;
@@ -146,7 +146,7 @@ int wmain(int argc, wchar_t** argv) {
       Line("skip " + std::to_string(i) + "\n");
       continue;
     }
-    if (!hkbstandin::WriteWholeFile(argv[5], m.text)) return 2;
+    if (!hkbtest::WriteFileBytes(argv[5], m.text)) return 2;
     Call call{&dll, load, load ? nullptr : argv[10], E_PENDING, {}};
     HANDLE thread = ::CreateThread(nullptr, 0, &CallThread, &call, 0, nullptr);
     if (!thread) return 2;

@@ -206,7 +206,7 @@ TEST(CatalogueSave, TemporaryFilesOfEndedSavesAreRemoved) {
   };
   std::vector<std::wstring> expected = {L"AppNameList.xml"};
   for (const Case& c : cases) {
-    ASSERT_TRUE(put(c.name, c.minutes_old)) << hkbhtest::Utf8(c.name);
+    ASSERT_TRUE(put(c.name, c.minutes_old)) << hkbtest::Utf8(c.name);
     if (c.kept) expected.push_back(c.name);
   }
   ASSERT_TRUE(::CreateDirectoryW(folder.file(L"anl9.tmp").c_str(), nullptr));
@@ -313,7 +313,7 @@ TEST(CatalogueLoad, ShortcutPathsAreExpandedAndWrittenBackExpanded) {
   hkbtest::ScopedEnv data(L"HKBH_TEST_DATA", L"C:\\ProgramData");
   CHkbhAppNameList list;
   const std::string long_value(300, 'v');
-  hkbtest::ScopedEnv big(L"HKBH_TEST_BIG", std::wstring(long_value.begin(), long_value.end()));
+  hkbtest::ScopedEnv big(L"HKBH_TEST_BIG", hkbtest::Wide(long_value));
   ASSERT_EQ(
       LoadText(list, folder,
                Doc("<Applications><DesktopApps>"

@@ -43,12 +43,12 @@ std::wstring BaseName() {
   return name.substr(0, name.find(L'.'));
 }
 
-std::string U8(const std::optional<std::wstring>& s) { return s ? hkbhtest::Utf8(*s) : "(none)"; }
+std::string U8(const std::optional<std::wstring>& s) { return s ? hkbtest::Utf8(*s) : "(none)"; }
 
 bool ShiftIsUp() { return (::GetAsyncKeyState(VK_SHIFT) & 0x8000) == 0; }
 
 bool EmptyTheClipboard() {
-  return hkbhtest::WaitUntil([] {
+  return hkbtest::WaitUntil([] {
     if (!::OpenClipboard(nullptr)) return false;
     const bool emptied = ::EmptyClipboard() != FALSE;
     ::CloseClipboard();
@@ -108,7 +108,7 @@ class SearchLaunch : public testing::Test {
   void Initialize() {
     ASSERT_EQ(m_dll.Initialize(), S_OK);
     m_initialized = true;
-    ASSERT_TRUE(hkbhtest::WaitUntil([&] { return hkbtest::FileExists(m_users.Catalogue(BaseName())); }));
+    ASSERT_TRUE(hkbtest::WaitUntil([&] { return hkbtest::FileExists(m_users.Catalogue(BaseName())); }));
   }
   // Runs one launch with the clipboard holding `before` (kBefore, or nothing)
   // and the test thread's extra information marked; then waits until the
@@ -116,7 +116,7 @@ class SearchLaunch : public testing::Test {
   Outcome Launch(const std::function<HRESULT()>& call,
                  const std::optional<std::wstring>& before = std::wstring(kBefore)) {
     Outcome o;
-    EXPECT_TRUE(before ? hkbhtest::SetClipboardText(*before) : EmptyTheClipboard());
+    EXPECT_TRUE(before ? hkbtest::SetClipboardText(*before) : EmptyTheClipboard());
     const size_t from = m_pane.RecordCount();
     ::SetMessageExtraInfo(static_cast<LPARAM>(hkbhtest::kMarkedExtraInfo));
     {
@@ -154,8 +154,8 @@ void ExpectCleanSearch(const Outcome& o, const KeySequence& keys, size_t pastes,
   ASSERT_TRUE(o.fenced) << "the pane did not see the test's own key";
   EXPECT_EQ(hkbhtest::CompareKeys(o.keys, keys), "");
   ASSERT_EQ(o.pastes.size(), pastes);
-  for (const Paste& p : o.pastes) EXPECT_EQ(U8(p.text), hkbhtest::Utf8(text));
-  EXPECT_EQ(U8(hkbhtest::ClipboardText()), U8(std::wstring(kBefore)));
+  for (const Paste& p : o.pastes) EXPECT_EQ(U8(p.text), hkbtest::Utf8(text));
+  EXPECT_EQ(U8(hkbtest::ClipboardText()), U8(std::wstring(kBefore)));
   EXPECT_TRUE(ShiftIsUp());
   // The clipboard is given back after the pause that precedes the Shift release.
   const auto& want = keys.keys();
@@ -389,7 +389,7 @@ TEST_F(SearchLaunch, FailuresSendNoKeyAndLeaveClipboardAndSettingAlone) {
     EXPECT_EQ(o.hr, c.result);
     ASSERT_TRUE(o.fenced);
     EXPECT_EQ(o.keys.size(), 0u) << hkbhtest::Describe(o.keys);
-    EXPECT_EQ(hkbhtest::ClipboardText(), std::wstring(kBefore));
+    EXPECT_EQ(hkbtest::ClipboardText(), std::wstring(kBefore));
     EXPECT_EQ(Setting(hkbtest::ReadRegValue(HKEY_CURRENT_USER, kBrowserKey, kTileValue)), "d:1");
     EXPECT_EQ(m_visibility.Calls().size() > calls_before, c.asks_the_service);
   }
@@ -421,7 +421,7 @@ TEST_F(SearchLaunch, BrowserSettingChangesForTheSearchOnly) {
     EXPECT_EQ(o.hr, S_OK);
     ASSERT_EQ(o.pastes.size(), 1u);
     EXPECT_EQ(U8(o.pastes[0].text), "\"Internet Explorer\"");
-    EXPECT_EQ(hkbhtest::Utf8(o.pastes[0].browserSetting), c.during);
+    EXPECT_EQ(hkbtest::Utf8(o.pastes[0].browserSetting), c.during);
     const std::optional<hkbtest::RegData> after =
         hkbtest::ReadRegValue(HKEY_CURRENT_USER, kBrowserKey, kTileValue);
     EXPECT_EQ(Setting(after), Setting(c.before));
@@ -429,7 +429,7 @@ TEST_F(SearchLaunch, BrowserSettingChangesForTheSearchOnly) {
       EXPECT_EQ(after->bytes, c.before->bytes);
     }
     EXPECT_TRUE(ShiftIsUp());
-    EXPECT_EQ(U8(hkbhtest::ClipboardText()), U8(std::wstring(kBefore)));
+    EXPECT_EQ(U8(hkbtest::ClipboardText()), U8(std::wstring(kBefore)));
     EXPECT_EQ(hkbtest::ReadRegValue(HKEY_CURRENT_USER, kSettings, kTileNote).has_value(), false)
         << "the note of the value to put back is gone with the search";
   }
@@ -463,8 +463,8 @@ TEST_F(SearchLaunch, ClipboardHeldByAnotherProgramMeansNoPaste) {
     EXPECT_EQ(hkbhtest::CompareKeys(o.keys, KeySequence().WindowsKeyQ()), "");
     EXPECT_TRUE(o.pastes.empty()) << "pasted: " << U8(o.pastes.empty() ? std::nullopt : o.pastes[0].text);
     EXPECT_TRUE(ShiftIsUp());
-    ASSERT_TRUE(hkbhtest::WaitUntil([&] { return m_pane.Count(L"released", from) == 1; }));
-    EXPECT_EQ(U8(hkbhtest::ClipboardText()), U8(std::wstring(kHeldText)));
+    ASSERT_TRUE(hkbtest::WaitUntil([&] { return m_pane.Count(L"released", from) == 1; }));
+    EXPECT_EQ(U8(hkbtest::ClipboardText()), U8(std::wstring(kHeldText)));
     EXPECT_EQ(Setting(hkbtest::ReadRegValue(HKEY_CURRENT_USER, kBrowserKey, kTileValue)), "d:1");
   }
   EXPECT_EQ(LogLines("HkbhLaunchBySearch OUT(0x800401D2)"), 3u);
@@ -474,7 +474,7 @@ TEST_F(SearchLaunch, ClipboardHeldByAnotherProgramMeansNoPaste) {
   EXPECT_EQ(o.hr, S_OK);
   ASSERT_EQ(o.pastes.size(), 1u);
   EXPECT_EQ(U8(o.pastes[0].text), "\"Notes\"");
-  EXPECT_EQ(hkbhtest::ClipboardText(), std::nullopt);
+  EXPECT_EQ(hkbtest::ClipboardText(), std::nullopt);
   EXPECT_EQ(::CountClipboardFormats(), 0);
 }
 
@@ -504,7 +504,7 @@ TEST_F(SearchLaunch, BrowserSettingOfAnEndedHostIsPutBackByTheNextInitialize) {
       HostProcess searching(host, results, {}, L"ie-search");
       ASSERT_TRUE(searching.started());
       ASSERT_EQ(searching.WaitInitialized().substr(0, 15), "init 0x00000000");
-      ASSERT_TRUE(hkbhtest::WaitUntil([&] {
+      ASSERT_TRUE(hkbtest::WaitUntil([&] {
         bool shown = false;
         for (const KeyEvent& k : m_pane.Keys(from))
           if (k.vk == VK_LWIN && (k.flags & LLKHF_UP)) shown = true;
@@ -557,8 +557,8 @@ TEST(LaunchByManager, PassesIdAndArgumentsAndTheResult) {
       {L"", L"x", S_OK, E_INVALIDARG, false},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(testing::Message() << (c.id ? hkbhtest::Utf8(c.id) : "(null)") << " "
-                                    << (c.arguments ? hkbhtest::Utf8(c.arguments) : "(null)"));
+    SCOPED_TRACE(testing::Message() << (c.id ? hkbtest::Utf8(c.id) : "(null)") << " "
+                                    << (c.arguments ? hkbtest::Utf8(c.arguments) : "(null)"));
     ASSERT_TRUE(activation.SetResult(c.answer));
     const size_t before = activation.Activations().size();
     EXPECT_EQ(dll.LaunchByManager(c.id, c.arguments), c.result);
@@ -585,7 +585,8 @@ TEST(LaunchByManager, PassesIdAndArgumentsAndTheResult) {
 }
 
 TEST(LaunchByManager, WithoutTheClassTheCreationResult) {
-  ASSERT_FALSE(hkbtest::KeyExists(HKEY_LOCAL_MACHINE, hkbtest::ActivationManagerStandin::kClassKey));
+  ASSERT_FALSE(hkbtest::KeyExists(
+      HKEY_LOCAL_MACHINE, hkbtest::ScopedInprocServer::KeyOf(hkbtest::ActivationManagerStandin::kClsid)));
   hkbhtest::HkbHelperDll dll;
   ASSERT_TRUE(dll.LaunchByManager);
   EXPECT_EQ(dll.LaunchByManager(L"Vendor.Notes_1a2b3c4d5e6f7!App", nullptr), REGDB_E_CLASSNOTREG);

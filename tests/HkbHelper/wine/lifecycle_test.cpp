@@ -28,7 +28,8 @@ using hkbhtest::HostProcess;
 using hkbhtest::ScopedFolder;
 using hkbhtest::ScopedPackageManager;
 using hkbhtest::ScopedUserFolders;
-using hkbhtest::WaitUntil;
+using hkbtest::WaitUntil;
+using namespace std::chrono_literals;
 using Lines = std::vector<std::string>;
 
 constexpr wchar_t kSettings[] = L"Software\\ZEV\\ZEVHKB\\HkbHelper";
@@ -97,7 +98,7 @@ class Lifecycle : public testing::Test {
              const std::string& extra = {}) {
     std::string scenario = extra;
     for (const auto& [family, apps] : packages) {
-      const std::wstring folder = m_pm.folder().file(std::wstring(family.begin(), family.end()));
+      const std::wstring folder = m_pm.folder().file(hkbtest::Wide(family));
       ASSERT_TRUE(hkbhtest::WriteManifest(folder, apps));
       scenario += hkbhtest::PackageLine(family, "1.0.0.0", folder);
     }
@@ -175,7 +176,7 @@ TEST_F(Lifecycle, FirstPassSavesPackagesAndShortcuts) {
   ASSERT_EQ(Initialize(), S_OK);
   const std::wstring catalogue = m_users.Catalogue(m_base);
   ASSERT_TRUE(WaitUntil([&] { return hkbtest::FileExists(catalogue); }));
-  const std::string c = hkbhtest::Utf8(common), u = hkbhtest::Utf8(user);
+  const std::string c = hkbtest::Utf8(common), u = hkbtest::Utf8(user);
   EXPECT_EQ(Saved(catalogue),
             (Lines{
                 "P Example.Notes_1a2b3c4d5e6f7 1.0.0.0 reserve=0 installed=1",
@@ -199,7 +200,7 @@ TEST_F(Lifecycle, FirstPassSavesPackagesAndShortcuts) {
 TEST_F(Lifecycle, ExitEventDuringTheFirstPassSkipsTheSaveAndReleasesTheMutex) {
   const std::wstring gate_name = L"Local\\hkbh_gate_" + std::to_wstring(::GetCurrentProcessId());
   hkb::UniqueHandle gate(::CreateEventW(nullptr, TRUE, FALSE, gate_name.c_str()));
-  Serve({{"Example.Notes_1a2b3c4d5e6f7", {"Notes"}}}, "gate\t" + hkbhtest::Utf8(gate_name) + "\n");
+  Serve({{"Example.Notes_1a2b3c4d5e6f7", {"Notes"}}}, "gate\t" + hkbtest::Utf8(gate_name) + "\n");
   Shortcut(m_users.CommonPrograms() + L"\\Notes Editor.lnk");
   const std::wstring mutex = L"HkbHelper_" + m_base;
 
@@ -241,7 +242,7 @@ TEST_F(Lifecycle, StartMenuRootTooLongEndsTheThreadWithoutAPass) {
 TEST_F(Lifecycle, FinalizeOutwaitsAThreadHeldByThePlatform) {
   const std::wstring gate_name = L"Local\\hkbh_gate_" + std::to_wstring(::GetCurrentProcessId());
   hkb::UniqueHandle gate(::CreateEventW(nullptr, TRUE, FALSE, gate_name.c_str()));
-  Serve({{"Example.Notes_1a2b3c4d5e6f7", {"Notes"}}}, "gate\t" + hkbhtest::Utf8(gate_name) + "\n");
+  Serve({{"Example.Notes_1a2b3c4d5e6f7", {"Notes"}}}, "gate\t" + hkbtest::Utf8(gate_name) + "\n");
   ASSERT_TRUE(hkbhtest::MakeFolders(m_users.CatalogueFolder(m_base)));
   ASSERT_EQ(Initialize(), S_OK);
   ASSERT_TRUE(WaitUntil([&] { return m_pm.Count("FindPackagesByUserSecurityId") == 1; }));
@@ -253,7 +254,7 @@ TEST_F(Lifecycle, FinalizeOutwaitsAThreadHeldByThePlatform) {
   });
   // About 10 s for the first pass, then 30 s for the thread: both run out.
   const bool waited_on =
-      WaitUntil([&] { return LogLines("RefreshThread has not ended in 30000 ms") == 1; }, 90000);
+      WaitUntil([&] { return LogLines("RefreshThread has not ended in 30000 ms") == 1; }, 90s);
   EXPECT_TRUE(waited_on);
   EXPECT_FALSE(returned.load()) << "Finalize returned while the thread was held";
   ::SetEvent(gate.get());
@@ -314,7 +315,7 @@ TEST_F(Lifecycle, RepeatedCyclesKeepNoDuplicatesAndNoHandles) {
     hkb::UniqueHandle stop(::OpenEventW(EVENT_MODIFY_STATE, FALSE, event.c_str()));
     if (!stop || !::SetEvent(stop.get())) return false;
     stop.reset();
-    const bool released = WaitUntil([&] { return !Exists(mutex, true); }, 30000);
+    const bool released = WaitUntil([&] { return !Exists(mutex, true); }, 30s);
     Finalize();
     return released && !Exists(event, false);
   };
@@ -331,14 +332,21 @@ TEST_F(Lifecycle, RepeatedCyclesKeepNoDuplicatesAndNoHandles) {
               handles_after, heap_before.blocks, heap_after.blocks);
 
   // A last cycle with a full pass saves what memory holds: the same records.
+  const auto ticks = [](const FILETIME& t) {
+    return (static_cast<ULONGLONG>(t.dwHighDateTime) << 32) | t.dwLowDateTime;
+  };
   const auto written = [&] {
     WIN32_FILE_ATTRIBUTE_DATA data = {};
     ::GetFileAttributesExW(catalogue.c_str(), GetFileExInfoStandard, &data);
-    return (static_cast<ULONGLONG>(data.ftLastWriteTime.dwHighDateTime) << 32) |
-           data.ftLastWriteTime.dwLowDateTime;
+    return ticks(data.ftLastWriteTime);
   };
   const ULONGLONG before = written();
-  ::Sleep(20);  // a later save is seen as a later write time
+  // A later save is seen as a later write time once the clock has passed this one.
+  ASSERT_TRUE(WaitUntil([&] {
+    FILETIME now = {};
+    ::GetSystemTimeAsFileTime(&now);
+    return ticks(now) > before;
+  }));
   ASSERT_EQ(Initialize(), S_OK);
   ASSERT_TRUE(WaitUntil([&] { return written() != before; }));
   Finalize();
@@ -371,7 +379,7 @@ TEST_F(Lifecycle, NoCatalogueFolderLoadsThePresetAndSavesNothing) {
   EXPECT_EQ(host.Stop(), 0u);
   const std::wstring log = host_folder.file(L"HkbHelperLog.txt");  // the log kept its relative path
   EXPECT_EQ(hkbhtest::CountLines(
-                log, "CHkbhAppNameList::Load(" + hkbhtest::Utf8(host_folder.file(L"PresetAppNameList.xml"))),
+                log, "CHkbhAppNameList::Load(" + hkbtest::Utf8(host_folder.file(L"PresetAppNameList.xml"))),
             1u);
   EXPECT_GE(hkbhtest::CountLines(
                 log, "CHkbhPackageManager::RefreshThread No catalogue folder: the catalogue is not saved."),
@@ -388,7 +396,7 @@ TEST_F(Lifecycle, NoCatalogueFolderLoadsThePresetAndSavesNothing) {
 TEST_F(Lifecycle, SecondProcessFollowsDuringTheFirstPassOneAfterItOwns) {
   const std::wstring gate_name = L"Local\\hkbh_gate_" + std::to_wstring(::GetCurrentProcessId());
   hkb::UniqueHandle gate(::CreateEventW(nullptr, TRUE, FALSE, gate_name.c_str()));
-  Serve({{"Example.Notes_1a2b3c4d5e6f7", {"Notes"}}}, "gate\t" + hkbhtest::Utf8(gate_name) + "\n");
+  Serve({{"Example.Notes_1a2b3c4d5e6f7", {"Notes"}}}, "gate\t" + hkbtest::Utf8(gate_name) + "\n");
   ScopedFolder host_folder;
   const std::wstring base = L"HkbhLife";
   const std::wstring exe = host_folder.file(base + L".exe");
@@ -399,8 +407,8 @@ TEST_F(Lifecycle, SecondProcessFollowsDuringTheFirstPassOneAfterItOwns) {
   ASSERT_TRUE(hkbhtest::MakeFolders(m_users.CatalogueFolder(base)));
   ASSERT_TRUE(hkbtest::WriteFileBytes(catalogue, "<Applications><DesktopApps/></Applications>"));
   const std::wstring log = m_users.Log(base);
-  const std::string load_preset = "CHkbhAppNameList::Load(" + hkbhtest::Utf8(preset) + ")";
-  const std::string load_catalogue = "CHkbhAppNameList::Load(" + hkbhtest::Utf8(catalogue) + ")";
+  const std::string load_preset = "CHkbhAppNameList::Load(" + hkbtest::Utf8(preset) + ")";
+  const std::string load_catalogue = "CHkbhAppNameList::Load(" + hkbtest::Utf8(catalogue) + ")";
   const std::string owner = "CHkbhPackageManager::Initialize CreateMutex() success.";
 
   HostProcess first(exe, host_folder);
@@ -447,7 +455,7 @@ TEST_F(Lifecycle, StartMenuWalkKeepsNothingPerPass) {
   const auto run = [&](size_t more) {
     const size_t from = passes();
     if (Initialize() != S_OK) return false;
-    const bool ran = WaitUntil([&] { return passes() >= from + more; }, 300000);
+    const bool ran = WaitUntil([&] { return passes() >= from + more; }, 300s);
     Finalize();
     return ran;
   };
@@ -479,7 +487,7 @@ TEST_F(Lifecycle, FolderLinksInTheStartMenuAreNotFollowed) {
   const std::wstring catalogue = m_users.Catalogue(m_base);
   ASSERT_TRUE(WaitUntil([&] { return hkbtest::FileExists(catalogue); }));
   Finalize();
-  const std::string c = hkbhtest::Utf8(common), u = hkbhtest::Utf8(user);
+  const std::string c = hkbtest::Utf8(common), u = hkbtest::Utf8(user);
   EXPECT_EQ(Saved(catalogue),
             (Lines{
                 "D [notes editor] [" + c + "\\Notes Editor.lnk] [] [] reserve=0 installed=1 dual=0",
@@ -585,7 +593,7 @@ TEST_F(Lifecycle, ExclusionQueriesDuringALargeRefreshStayConsistent) {
       if (!list.empty()) ++queries;
     }
   });
-  const bool saved = WaitUntil([&] { return hkbtest::FileExists(m_users.Catalogue(m_base)); }, 100000);
+  const bool saved = WaitUntil([&] { return hkbtest::FileExists(m_users.Catalogue(m_base)); }, 100s);
   done = true;
   reader.join();
   manager.Finalize();
@@ -628,7 +636,8 @@ TEST(LifecycleWithoutAppVisibility, FirstInitializationFailsAndStartsNothing) {
   ScopedUserFolders users;
   ScopedPackageManager pm;
   ASSERT_TRUE(pm.ok());
-  ASSERT_FALSE(hkbtest::KeyExists(HKEY_LOCAL_MACHINE, hkbtest::AppVisibilityStandin::kClassKey));
+  ASSERT_FALSE(hkbtest::KeyExists(HKEY_LOCAL_MACHINE,
+                                  hkbtest::ScopedInprocServer::KeyOf(hkbtest::AppVisibilityStandin::kClsid)));
   hkbtest::ScopedRegValue debug(HKEY_LOCAL_MACHINE, kSettings, L"DebugLog", hkbtest::RegDword(1));
   ASSERT_TRUE(hkbhtest::MakeFolders(users.CatalogueFolder(BaseName())));
   const std::wstring log = users.Log(BaseName());

@@ -83,7 +83,7 @@ CHkbhPackage NewPackage() {
 Lines AppsOf(const CHkbhPackage& package) {
   Lines out;
   for (const auto& a : package.Apps())
-    out.push_back(hkbhtest::Utf8(a->DisplayName()) + "|" + hkbhtest::Utf8(a->ShortName()));
+    out.push_back(hkbtest::Utf8(a->DisplayName()) + "|" + hkbtest::Utf8(a->ShortName()));
   return out;
 }
 
@@ -368,40 +368,28 @@ TEST(DisplayNameQuery, ReferencesResolveIntoTheBlockOrFail) {
 // The packaging-API path, through a stand-in registered under the platform's
 // CLSID (Wine has no packaging factory).
 
-const wchar_t kFactoryKey[] =
-    L"Software\\Classes\\CLSID\\{5842A140-FF9F-4166-8F5C-62F5B7B0C781}\\InprocServer32";
+const wchar_t kFactoryClsid[] = L"{5842A140-FF9F-4166-8F5C-62F5B7B0C781}";
 
 class ApiPath : public testing::Test {
  protected:
   void SetUp() override {
-    ASSERT_FALSE(hkbtest::KeyExists(HKEY_LOCAL_MACHINE, kFactoryKey)) << "the prefix has a packaging factory";
+    ASSERT_FALSE(hkbtest::KeyExists(HKEY_LOCAL_MACHINE, hkbtest::ScopedInprocServer::KeyOf(kFactoryClsid)))
+        << "the prefix has a packaging factory";
     m_reader.emplace(HKEY_LOCAL_MACHINE, kHkbhSettingsKey, L"ManifestReaderSetting",
                      std::optional<hkbtest::RegData>(hkbtest::RegDword(0)));
     m_manifest = WriteManifest(m_folder, Manifest({{"Not read", "X"}}));
     m_scenario_env.emplace(L"HKBH_APPX_SCENARIO", m_folder.file(L"scenario.txt"));
     m_trace_env.emplace(L"HKBH_APPX_TRACE", m_folder.file(L"trace.txt"));
   }
-  void Register() {
-    m_server.emplace(HKEY_LOCAL_MACHINE, kFactoryKey, nullptr,
-                     hkbtest::StandinFile(L"appx_factory_standin.dll"));
-    m_model.emplace(HKEY_LOCAL_MACHINE, kFactoryKey, L"ThreadingModel", std::wstring(L"Both"));
-  }
+  void Register() { m_server.emplace(kFactoryClsid, hkbtest::StandinFile(L"appx_factory_standin.dll")); }
   void Scenario(const std::string& text) { hkbtest::WriteFileBytes(m_folder.file(L"scenario.txt"), text); }
-  Lines Trace() const {
-    Lines out;
-    const std::string text = hkbtest::ReadFileBytes(m_folder.file(L"trace.txt"));
-    size_t start = 0;
-    for (size_t end; (end = text.find('\n', start)) != std::string::npos; start = end + 1)
-      out.push_back(text.substr(start, end - start));
-    return out;
-  }
-  std::string Opened() const { return "CreateManifestReader " + hkbhtest::Utf8(m_manifest) + " exclusive=1"; }
+  Lines Trace() const { return hkbtest::SplitLines(hkbtest::ReadFileBytes(m_folder.file(L"trace.txt"))); }
+  std::string Opened() const { return "CreateManifestReader " + hkbtest::Utf8(m_manifest) + " exclusive=1"; }
 
   ScopedFolder m_folder;
   std::wstring m_manifest;
   std::optional<hkbtest::ScopedRegValue> m_reader;
-  std::optional<hkbtest::ScopedRegValue> m_server;
-  std::optional<hkbtest::ScopedRegValue> m_model;
+  std::optional<hkbtest::ScopedInprocServer> m_server;
   std::optional<hkbtest::ScopedEnv> m_scenario_env;
   std::optional<hkbtest::ScopedEnv> m_trace_env;
 };

@@ -25,8 +25,6 @@ const char kOffice[] = "Microsoft.Office.Desktop_8wekyb3d8bbwe";
 const char kOdd[] = "Odd!Pkg_1a2b3c4d5e6f7";
 const char kNoFolder[] = "Example.NoFolder_1a2b3c4d5e6f7";
 
-std::wstring W(const std::string& s) { return std::wstring(s.begin(), s.end()); }
-
 class Queries : public testing::Test {
  protected:
   void SetUp() override {
@@ -119,7 +117,7 @@ TEST_F(Queries, InstalledChecksByFamilyAndByAppUserModelId) {
   for (const Case& c : cases) {
     m_pm.ClearRecords();
     BOOL installed = 7;
-    const std::wstring id = W(c.id);
+    const std::wstring id = hkbtest::Wide(c.id);
     const HRESULT hr = c.by_id ? m_dll.IsInstalledByAppUserModeID(id.c_str(), &installed)
                                : m_dll.IsInstalled(id.c_str(), &installed);
     EXPECT_EQ(hr, S_OK) << c.id;
@@ -159,7 +157,7 @@ TEST_F(Queries, DisplayNameBlockAndItsFailures) {
   };
   for (const Case& c : cases) {
     wchar_t* untouched = reinterpret_cast<wchar_t*>(0x1234);
-    const std::wstring family = W(c.family);
+    const std::wstring family = hkbtest::Wide(c.family);
     EXPECT_EQ(m_dll.GetAppDisplayNameByPFN(family.c_str(), &untouched), c.expected) << c.family;
     EXPECT_EQ(untouched, reinterpret_cast<wchar_t*>(0x1234)) << c.family << ": no block handed out";
   }

@@ -43,7 +43,7 @@ void ScopedPackageManager::ClearRecords() const { ::DeleteFileW(m_folder.file(L"
 std::string PackageLine(const std::string& family, const std::string& version, const std::wstring& folder) {
   const std::string name = family.substr(0, family.find('_'));
   return "package\t" + family + "\t" + name + "_" + version + "_x64__" + family.substr(family.find('_') + 1) +
-         "\t" + name + "\t" + version + "\t" + Utf8(folder) + "\n";
+         "\t" + name + "\t" + version + "\t" + hkbtest::Utf8(folder) + "\n";
 }
 
 bool WriteManifest(const std::wstring& folder, const std::vector<std::string>& displayNames) {
@@ -67,15 +67,6 @@ ScopedUserFolders::ScopedUserFolders() {
 
 std::wstring ScopedUserFolders::CatalogueFolder(const std::wstring& base) const {
   return m_root.path() + L"\\local\\ZEV\\HkbHelper\\" + base;
-}
-
-bool WaitUntil(const std::function<bool()>& done, DWORD ceiling_ms) {
-  const ULONGLONG end = ::GetTickCount64() + ceiling_ms;
-  for (;;) {
-    if (done()) return true;
-    if (::GetTickCount64() > end) return false;
-    ::Sleep(20);
-  }
 }
 
 namespace {
@@ -117,7 +108,7 @@ ScopedFolderLink::ScopedFolderLink(const std::wstring& folder, const std::wstrin
     if (c == L'\\') c = L'/';
   m_unix = true;
   m_ok = StartUnixProgram(L"Z:\\bin\\ln", L"ln -s \"" + unixTarget + L"\" \"" + name + L"\"", folder) &&
-         WaitUntil([&] { return IsLink(link); });
+         hkbtest::WaitUntil([&] { return IsLink(link); });
 }
 
 ScopedFolderLink::~ScopedFolderLink() {
@@ -129,7 +120,7 @@ ScopedFolderLink::~ScopedFolderLink() {
   }
   // "rm" without -r removes the link, never what it points to.
   if (StartUnixProgram(L"Z:\\bin\\rm", L"rm \"" + m_name + L"\"", m_folder))
-    WaitUntil([&] { return ::GetFileAttributesW(link.c_str()) == INVALID_FILE_ATTRIBUTES; });
+    hkbtest::WaitUntil([&] { return ::GetFileAttributesW(link.c_str()) == INVALID_FILE_ATTRIBUTES; });
 }
 
 size_t CountLines(const std::wstring& path, const std::string& needle) {
@@ -184,7 +175,7 @@ std::string HostProcess::Results() const { return hkbtest::ReadFileBytes(m_resul
 
 std::string HostProcess::WaitInitialized(DWORD ceiling_ms) const {
   std::string line;
-  WaitUntil(
+  hkbtest::WaitUntil(
       [&] {
         const std::string text = Results();
         const size_t at = text.find("init ");
@@ -192,7 +183,7 @@ std::string HostProcess::WaitInitialized(DWORD ceiling_ms) const {
         line = text.substr(at, text.find('\r', at) - at);
         return true;
       },
-      ceiling_ms);
+      std::chrono::milliseconds(ceiling_ms));
   return line;
 }
 

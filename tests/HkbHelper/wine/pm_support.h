@@ -87,8 +87,6 @@ class ScopedFolderLink {
   bool m_ok = false;
 };
 
-// Polls `done` until it holds or the ceiling passes.
-bool WaitUntil(const std::function<bool()>& done, DWORD ceiling_ms = 60000);
 // Lines of a text file that contain `needle`.
 size_t CountLines(const std::wstring& path, const std::string& needle);
 

@@ -20,15 +20,6 @@ constexpr DWORD kTickSlackMs = 16;
 
 DWORD ScanOf(DWORD vk) { return ::MapVirtualKeyW(vk, MAPVK_VK_TO_VSC); }
 
-bool WaitFor(const std::function<bool()>& done, DWORD ceiling_ms) {
-  const ULONGLONG end = ::GetTickCount64() + ceiling_ms;
-  for (;;) {
-    if (done()) return true;
-    if (::GetTickCount64() > end) return false;
-    ::Sleep(10);
-  }
-}
-
 unsigned long long Number(const hkbstandin::Field& f) {
   return f ? std::wcstoull(f->c_str(), nullptr, 10) : 0;
 }
@@ -150,13 +141,11 @@ SearchPane::SearchPane(const std::string& scenario) : m_scope(kPaneName, scenari
   ::CloseHandle(pi.hThread);
   m_process.reset(pi.hProcess);
   m_thread = pi.dwThreadId;
-  m_ready = WaitFor(
-      [&] {
-        for (const auto& r : m_scope.Records())
-          if (IsKind(r, L"ready")) return true;
-        return false;
-      },
-      60000);
+  m_ready = hkbtest::WaitUntil([&] {
+    for (const auto& r : m_scope.Records())
+      if (IsKind(r, L"ready")) return true;
+    return false;
+  });
 }
 
 SearchPane::~SearchPane() {
@@ -169,17 +158,15 @@ bool SearchPane::Fence() {
   const size_t from = RecordCount();
   SendKey(kFenceKey, 0, kFenceExtraInfo);
   SendKey(kFenceKey, KEYEVENTF_KEYUP, kFenceExtraInfo);
-  return WaitFor(
-      [&] {
-        const std::vector<hkbstandin::Record> records = m_scope.Records();
-        for (size_t i = from; i < records.size(); ++i) {
-          if (!IsKind(records[i], L"key")) continue;
-          const KeyEvent k = ToKey(records[i]);
-          if (IsFence(k) && (k.flags & LLKHF_UP)) return true;
-        }
-        return false;
-      },
-      60000);
+  return hkbtest::WaitUntil([&] {
+    const std::vector<hkbstandin::Record> records = m_scope.Records();
+    for (size_t i = from; i < records.size(); ++i) {
+      if (!IsKind(records[i], L"key")) continue;
+      const KeyEvent k = ToKey(records[i]);
+      if (IsFence(k) && (k.flags & LLKHF_UP)) return true;
+    }
+    return false;
+  });
 }
 
 std::vector<KeyEvent> SearchPane::Keys(size_t from) const {
@@ -208,46 +195,6 @@ size_t SearchPane::Count(const wchar_t* kind, size_t from) const {
   for (size_t i = from; i < records.size(); ++i)
     if (IsKind(records[i], kind)) ++n;
   return n;
-}
-
-bool SetClipboardText(const std::wstring& text) {
-  for (int attempt = 0; attempt < 100; ++attempt) {
-    if (::OpenClipboard(nullptr)) {
-      ::EmptyClipboard();
-      bool ok = false;
-      const size_t bytes = (text.size() + 1) * sizeof(wchar_t);
-      if (HGLOBAL block = ::GlobalAlloc(GMEM_MOVEABLE, bytes)) {
-        if (void* p = ::GlobalLock(block)) {
-          std::memcpy(p, text.c_str(), bytes);
-          ::GlobalUnlock(block);
-          ok = ::SetClipboardData(CF_UNICODETEXT, block) != nullptr;
-        }
-        if (!ok) ::GlobalFree(block);
-      }
-      ::CloseClipboard();
-      return ok;
-    }
-    ::Sleep(10);
-  }
-  return false;
-}
-
-std::optional<std::wstring> ClipboardText() {
-  for (int attempt = 0; attempt < 100; ++attempt) {
-    if (::OpenClipboard(nullptr)) {
-      std::optional<std::wstring> text;
-      if (HANDLE data = ::GetClipboardData(CF_UNICODETEXT)) {
-        if (const auto* p = static_cast<const wchar_t*>(::GlobalLock(data))) {
-          text = std::wstring(p);
-          ::GlobalUnlock(data);
-        }
-      }
-      ::CloseClipboard();
-      return text;
-    }
-    ::Sleep(10);
-  }
-  return std::wstring(L"(clipboard busy)");
 }
 
 ClipboardWatch::ClipboardWatch() {

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "hkb/unique.h"
+#include "hkbtest/clipboard.h"
 #include "hkbtest/standin_scope.h"
 
 namespace hkbhtest {
@@ -100,12 +101,6 @@ class SearchPane {
   DWORD m_thread = 0;
   bool m_ready = false;
 };
-
-// The clipboard holding `text` (replacing what it held); false when it could
-// not be set.
-bool SetClipboardText(const std::wstring& text);
-// The clipboard's text, or nullopt when it holds none.
-std::optional<std::wstring> ClipboardText();
 
 // Notes the time of every change of the clipboard while it runs.
 class ClipboardWatch {

@@ -41,13 +41,10 @@ std::string Flag(BOOL b) { return b ? "1" : "0"; }
 
 ScopedFolder::ScopedFolder() {
   static std::atomic<int> counter{0};
-  wchar_t temp[MAX_PATH];
-  ::GetTempPathW(MAX_PATH, temp);
-  std::wstring base = temp;
-  if (!base.empty() && base.back() == L'\\') base.pop_back();
+  const std::wstring base = hkbtest::TempFolder();
   for (int i = 0; i < 1000; ++i) {
     const std::wstring candidate =
-        base + L"\\hkbh" + std::to_wstring(::GetCurrentProcessId()) + L"_" + std::to_wstring(counter++);
+        base + L"hkbh" + std::to_wstring(::GetCurrentProcessId()) + L"_" + std::to_wstring(counter++);
     if (::CreateDirectoryW(candidate.c_str(), nullptr)) {
       m_path = candidate;
       return;
@@ -76,23 +73,23 @@ bool MakeFolders(const std::wstring& path) {
   return rc == ERROR_SUCCESS || rc == ERROR_ALREADY_EXISTS;
 }
 
-std::string Utf8(const std::wstring& s) { return hkbtest::Narrow(s); }
-
 std::vector<std::string> Dump(const CHkbhAppNameList& list) {
   std::vector<std::string> out;
   auto hold = list.LockShared();
   for (const auto& p : list.Packages()) {
     const HkbhVersion& v = p->Version();
-    out.push_back("P " + Utf8(p->PackageFamilyName()) + " " + Utf8(hkbh::FormatVersionText(v)) +
-                  " reserve=" + Flag(p->NeedReserve()) + " installed=" + Flag(p->IsInstalled()));
+    out.push_back("P " + hkbtest::Utf8(p->PackageFamilyName()) + " " +
+                  hkbtest::Utf8(hkbh::FormatVersionText(v)) + " reserve=" + Flag(p->NeedReserve()) +
+                  " installed=" + Flag(p->IsInstalled()));
     for (const auto& a : p->Apps()) {
-      out.push_back("  A [" + Utf8(a->DisplayName()) + "] [" + Utf8(a->ShortName()) + "] [" +
-                    Utf8(a->RubyDisplayName()) + "] [" + Utf8(a->RubyShortName()) + "]");
+      out.push_back("  A [" + hkbtest::Utf8(a->DisplayName()) + "] [" + hkbtest::Utf8(a->ShortName()) +
+                    "] [" + hkbtest::Utf8(a->RubyDisplayName()) + "] [" + hkbtest::Utf8(a->RubyShortName()) +
+                    "]");
     }
   }
   for (const auto& d : list.DesktopApps()) {
-    out.push_back("D [" + Utf8(d->DisplayName()) + "] [" + Utf8(d->LnkFileName()) + "] [" +
-                  Utf8(d->LocalizeName()) + "] [" + Utf8(d->RubyDisplayName()) +
+    out.push_back("D [" + hkbtest::Utf8(d->DisplayName()) + "] [" + hkbtest::Utf8(d->LnkFileName()) + "] [" +
+                  hkbtest::Utf8(d->LocalizeName()) + "] [" + hkbtest::Utf8(d->RubyDisplayName()) +
                   "] reserve=" + Flag(d->NeedReserve()) + " installed=" + Flag(d->IsInstalled()) +
                   " dual=" + Flag(d->IsDualMode()));
   }

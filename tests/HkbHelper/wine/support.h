@@ -31,7 +31,6 @@ bool MakeFolders(const std::wstring& path);  // with every missing parent
 // The catalogue as lines of text: one per package, app and desktop app, with
 // every field that the file keeps. Comparing two of these compares records.
 std::vector<std::string> Dump(const CHkbhAppNameList& list);
-std::string Utf8(const std::wstring& s);
 
 // Loads text (UTF-8 bytes) written to a file of the folder; returns Load's result.
 HRESULT LoadText(CHkbhAppNameList& list, const ScopedFolder& folder, const std::string& text);

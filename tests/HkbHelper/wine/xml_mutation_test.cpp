@@ -45,8 +45,6 @@ uint64_t Setting(const char* name, uint64_t fallback) {
   return v && *v ? std::strtoull(v, nullptr, 10) : fallback;
 }
 
-std::wstring Wide(const std::string& s) { return std::wstring(s.begin(), s.end()); }
-
 struct Seed {
   std::string text;
   size_t closed = 0;               // where the root element is closed
@@ -80,7 +78,7 @@ Seed CatalogueSeed(const ScopedFolder& folder) {
     list.AddMetroPackage(std::move(package));
   }
   auto changed =
-      std::make_unique<CHkbhPackage>(Wide(kChanged), L"", L"", HkbhVersion{1, 0, 0, 0}, FALSE, TRUE);
+      std::make_unique<CHkbhPackage>(hkbtest::Wide(kChanged), L"", L"", HkbhVersion{1, 0, 0, 0}, FALSE, TRUE);
   changed->AddApplication(L"old name", L"old");
   list.AddMetroPackage(std::move(changed));
   for (int d = 0; d < 8; ++d) {
@@ -180,7 +178,7 @@ class XmlMutation : public testing::Test {
  protected:
   void SetUp() override {
     ASSERT_TRUE(m_pm.ok() && m_visibility.ok());
-    const auto folder = [&](const char* family) { return m_pm.folder().file(Wide(family)); };
+    const auto folder = [&](const char* family) { return m_pm.folder().file(hkbtest::Wide(family)); };
     for (const char* f : {kChanged, kNew, kQuery}) ASSERT_TRUE(hkbhtest::MakeFolders(folder(f)));
     // Records of the stand-in are not needed: none is kept.
     m_pm.SetScenario("record\tnone\n" + hkbhtest::PackageLine(kChanged, "2.0.0.0", folder(kChanged)) +
@@ -191,7 +189,7 @@ class XmlMutation : public testing::Test {
     m_files = Setting("HKBH_XML_FILES", 300);
   }
   std::wstring Manifest(const char* family) const {
-    return m_pm.folder().file(Wide(family)) + L"\\AppxManifest.xml";
+    return m_pm.folder().file(hkbtest::Wide(family)) + L"\\AppxManifest.xml";
   }
 
   // Runs the worker over [first, first + count), one process per batch; a
@@ -208,7 +206,8 @@ class XmlMutation : public testing::Test {
       const std::wstring args = std::wstring(mode) + L" \"" + hkbhtest::HkbHelperPath() + L"\" \"" +
                                 seed.path + L"\" " + std::to_wstring(seed.closed) + L" \"" + target +
                                 L"\" \"" + results + L"\" " + std::to_wstring(m_run_seed) + L" " +
-                                std::to_wstring(next) + L" " + std::to_wstring(count) + L" " + Wide(family);
+                                std::to_wstring(next) + L" " + std::to_wstring(count) + L" " +
+                                hkbtest::Wide(family);
       const DWORD code =
           hkbhtest::RunProgram(m_worker, args, 60000 + static_cast<DWORD>(count) * 2000, errors);
       ASSERT_NE(code, 2u) << "the worker could not start";
@@ -260,8 +259,8 @@ class XmlMutation : public testing::Test {
         ++f.broken;
       else
         ++f.crashes;
-      ADD_FAILURE() << hkbtest::Narrow(mode) << " file " << done << " (" << m.what << "): exit code 0x"
-                    << std::hex << code << std::dec << ", " << last << "; kept as " << hkbtest::Narrow(keep);
+      ADD_FAILURE() << hkbtest::Utf8(mode) << " file " << done << " (" << m.what << "): exit code 0x"
+                    << std::hex << code << std::dec << ", " << last << "; kept as " << hkbtest::Utf8(keep);
       f.files += 1;
       next = done + 1;
     }

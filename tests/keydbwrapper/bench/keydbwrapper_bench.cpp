@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "server_support.h"
+#include "hkbtest/timing.h"
 
 namespace {
 
@@ -24,17 +25,9 @@ using keydbtest::InstalledServer;
 using keydbtest::Library;
 
 double MicrosPerCall(const std::function<void()>& call, int calls) {
-  LARGE_INTEGER f, a, b;
-  ::QueryPerformanceFrequency(&f);
-  ::QueryPerformanceCounter(&a);
+  const double start = hkbtest::NowMs();
   for (int i = 0; i < calls; ++i) call();
-  ::QueryPerformanceCounter(&b);
-  return 1e6 * static_cast<double>(b.QuadPart - a.QuadPart) / static_cast<double>(f.QuadPart) / calls;
-}
-
-double Median(std::vector<double> v) {
-  std::sort(v.begin(), v.end());
-  return v[v.size() / 2];
+  return (hkbtest::NowMs() - start) * 1000.0 / calls;
 }
 
 }  // namespace
@@ -76,9 +69,9 @@ int main(int argc, char** argv) {
     }
   }
   for (Case& c : cases)
-    std::printf("%-50s %9.1f us per call (median of %d rounds)\n", c.name, Median(c.us), kRounds);
-  const double base = Median(cases[0].us), full = Median(cases[1].us);
-  const double load = full - Median(cases[3].us);
+    std::printf("%-50s %9.1f us per call (median of %d rounds)\n", c.name, hkbtest::Median(c.us), kRounds);
+  const double base = hkbtest::Median(cases[0].us), full = hkbtest::Median(cases[1].us);
+  const double load = full - hkbtest::Median(cases[3].us);
   std::printf("ratio method / trivial call: %.2f\n", full / base);
   std::printf("finding, loading, calling and freeing KeyDb.dll: %.1f us (%.0f%% of the method's time)\n",
               load, 100.0 * load / full);
@@ -89,6 +82,6 @@ int main(int argc, char** argv) {
               full, base);
   std::printf(
       "row:   same, less loading and freeing KeyDb.dll|%.1f|%.1f|us|trivial call on the same object\n",
-      Median(cases[3].us), base);
+      hkbtest::Median(cases[3].us), base);
   return 0;
 }

@@ -17,6 +17,9 @@
 #include <string>
 
 #include "atl_string.h"
+#include "hkbtest/files.h"
+#include "hkbtest/lines.h"
+#include "hkbtest/text.h"
 
 #ifdef KEYDB_FIXED_ANSWER
 
@@ -41,41 +44,18 @@ std::wstring OwnFolder() {
   return folder.substr(0, folder.find_last_of(L'\\') + 1);
 }
 
-std::string ReadScenario() {
-  std::string text;
-  HANDLE f = ::CreateFileW((OwnFolder() + L"KeyDb.scenario").c_str(), GENERIC_READ,
-                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING, 0,
-                           nullptr);
-  if (f == INVALID_HANDLE_VALUE) return text;
-  char buf[4096];
-  DWORD got = 0;
-  while (::ReadFile(f, buf, sizeof buf, &got, nullptr) && got > 0) text.append(buf, got);
-  ::CloseHandle(f);
-  return text;
-}
+std::string ReadScenario() { return hkbtest::ReadFileBytes(OwnFolder() + L"KeyDb.scenario"); }
 
 void Trace(const std::string& scenario, const char* name, int id) {
   if (scenario.rfind("quiet\n", 0) == 0) return;
-  HANDLE f = ::CreateFileW((OwnFolder() + L"KeyDb.trace").c_str(), FILE_APPEND_DATA,
-                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_ALWAYS,
-                           FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (f == INVALID_HANDLE_VALUE) return;
-  const std::string line =
-      "pid=" + std::to_string(::GetCurrentProcessId()) + " " + name + " " + std::to_string(id) + "\n";
-  DWORD put = 0;
-  ::WriteFile(f, line.data(), static_cast<DWORD>(line.size()), &put, nullptr);
-  ::CloseHandle(f);
+  hkbtest::AppendFileBytes(OwnFolder() + L"KeyDb.trace", "pid=" + std::to_string(::GetCurrentProcessId()) +
+                                                             " " + name + " " + std::to_string(id) + "\n");
 }
 
 // The scenario line for this export and id: its result and text.
 bool Lookup(const std::string& scenario, const char* name, int id, int& result, std::string& text) {
   const std::string head = std::string(name) + " " + std::to_string(id) + " ";
-  for (size_t at = 0; at < scenario.size();) {
-    size_t end = scenario.find('\n', at);
-    if (end == std::string::npos) end = scenario.size();
-    std::string line = scenario.substr(at, end - at);
-    at = end + 1;
-    if (!line.empty() && line.back() == '\r') line.pop_back();
+  for (const std::string& line : hkbtest::SplitLines(scenario)) {
     if (line.compare(0, head.size(), head) != 0) continue;
     const std::string rest = line.substr(head.size());
     const size_t space = rest.find(' ');
@@ -92,9 +72,7 @@ std::u16string Utf16(const std::string& s) {
     for (size_t i = 0; i < out.size(); ++i) out[i] = static_cast<char16_t>(u'0' + i % 10);
     return out;
   }
-  std::wstring w(s.size(), L'\0');
-  w.resize(static_cast<size_t>(::MultiByteToWideChar(CP_UTF8, 0, s.data(), static_cast<int>(s.size()),
-                                                     w.data(), static_cast<int>(w.size()))));
+  const std::wstring w = hkbtest::Wide(s);
   return std::u16string(w.begin(), w.end());
 }
 

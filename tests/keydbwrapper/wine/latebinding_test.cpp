@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "server_support.h"
+#include "hkbtest/text.h"
 
 namespace {
 
@@ -21,7 +22,7 @@ TEST(KeyDbLateBinding, NamesAndTheStatusMethodThroughIDispatch) {
   ASSERT_TRUE(server.ok());
   server.SetScenario("GetExecpathStatus 11 42\nGetExecpathStatus 13 -1\n");
   for (const wchar_t* progid : {L"KeyDbWrapper.keyDbObj", L"KeyDbWrapper.keyDbObj.1"}) {
-    SCOPED_TRACE(keydbtest::Narrow(progid));
+    SCOPED_TRACE(hkbtest::Utf8(progid));
     CLSID clsid = {};
     ASSERT_EQ(::CLSIDFromProgID(progid, &clsid), S_OK);
     hkb::ComPtr<IDispatch> disp;
@@ -35,7 +36,7 @@ TEST(KeyDbLateBinding, NamesAndTheStatusMethodThroughIDispatch) {
       LPOLESTR name = const_cast<LPOLESTR>(names[i]);
       DISPID id = -1;
       EXPECT_EQ(disp->GetIDsOfNames(IID_NULL, &name, 1, LOCALE_USER_DEFAULT, &id), S_OK);
-      EXPECT_EQ(id, expected[i]) << keydbtest::Narrow(names[i]);
+      EXPECT_EQ(id, expected[i]) << hkbtest::Utf8(names[i]);
     }
     LPOLESTR unknown = const_cast<LPOLESTR>(L"GetPathByID_LED");
     DISPID id = 0;

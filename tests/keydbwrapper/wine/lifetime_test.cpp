@@ -89,7 +89,7 @@ TEST(KeyDbLifetime, ThirtyTwoBitProgramsRunAndSeeTheirMemoryFaults) {
   } cases[] = {{L"", 32}, {L"read", 32}, {L"write", EXCEPTION_ACCESS_VIOLATION}, {L"guard", 32}};
   for (const auto& c : cases)
     EXPECT_EQ(keydbtest::RunProbe32(c.args), std::optional<DWORD>(c.code))
-        << "probe32.exe " << keydbtest::Narrow(c.args);
+        << "probe32.exe " << hkbtest::Utf8(c.args);
 }
 
 }  // namespace

@@ -181,9 +181,7 @@ TEST(KeyDbMethods, KeyDbDllInTheCurrentFolderIsNotLoaded) {
   hkb::ComInit com;
   InstalledServer server(Library::kNone);
   ASSERT_TRUE(server.ok());
-  wchar_t temp[MAX_PATH];
-  ::GetTempPathW(MAX_PATH, temp);
-  const std::wstring planted = std::wstring(temp) + L"keydb-planted\\";
+  const std::wstring planted = hkbtest::TempFolder() + L"keydb-planted\\";
   ::CreateDirectoryW(planted.c_str(), nullptr);
   const std::wstring dll = planted + L"KeyDb.dll";
   ASSERT_TRUE(::CopyFileW((keydbtest::Server().standins + L"KeyDb.dll").c_str(), dll.c_str(), FALSE));

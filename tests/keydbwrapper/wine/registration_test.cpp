@@ -33,7 +33,7 @@ TEST(KeyDbRegistration, WritesExactlyTheTableAndTakesItAwayAgain) {
   } steps[] = {
       {L"/RegServer", true}, {L"-unregserver", false}, {L"-REGSERVER", true}, {L"/UnregServer", false}};
   for (const auto& step : steps) {
-    SCOPED_TRACE(keydbtest::Narrow(step.args));
+    SCOPED_TRACE(hkbtest::Utf8(step.args));
     EXPECT_EQ(server.Run(step.args), std::optional<DWORD>(S_OK));
     if (step.registered) {
       EXPECT_EQ(Written(), Table(server.path()));
@@ -166,7 +166,7 @@ TEST(KeyDbRegistration, TypeLibraryAndManifestOfTheShippedProgram) {
                  {4, L"GetPackageNameIDWrapper", L"Id", L"szPackageName", true}};
   for (UINT i = 0; i < std::size(methods); ++i) {
     const auto& m = methods[i];
-    SCOPED_TRACE(keydbtest::Narrow(m.name));
+    SCOPED_TRACE(hkbtest::Utf8(m.name));
     FUNCDESC* f = nullptr;
     ASSERT_EQ(vtbl->GetFuncDesc(i, &f), S_OK);
     EXPECT_EQ(f->memid, m.id);

@@ -28,20 +28,13 @@ std::wstring LibrarySource(Library library) {
 }
 
 std::vector<std::string> ReadLines(const std::wstring& file) {
-  const std::string text = hkbtest::ReadFileBytes(file);
-  std::vector<std::string> lines;
-  for (size_t at = 0; at < text.size();) {
-    size_t end = text.find('\n', at);
-    if (end == std::string::npos) end = text.size();
-    lines.push_back(text.substr(at, end - at));
-    at = end + 1;
-  }
-  return lines;
+  return hkbtest::SplitLines(hkbtest::ReadFileBytes(file));
 }
 
 void DeleteWithRetry(const std::wstring& file) {
   // A server that just ended may hold its file for a moment longer.
-  for (int i = 0; i < 100 && hkbtest::FileExists(file) && !::DeleteFileW(file.c_str()); ++i) ::Sleep(100);
+  hkbtest::WaitUntil([&] { return !hkbtest::FileExists(file) || ::DeleteFileW(file.c_str()); },
+                     std::chrono::seconds(10));
 }
 
 }  // namespace
@@ -207,8 +200,8 @@ std::vector<std::string> RegisteredClassKeys(REGSAM view) {
 }
 
 std::vector<std::string> ClassRegistrationTable(const std::wstring& program) {
-  const std::string appid = Narrow(kAppId);
-  const std::string cls = "CLSID\\" + Narrow(kClsid);
+  const std::string appid = hkbtest::Utf8(kAppId);
+  const std::string cls = "CLSID\\" + hkbtest::Utf8(kClsid);
   const std::string name = "keyDbObj \\xff\\xff\\xff";
   const std::string clsid = "{F003112F-C184-445e-9306-54A912775296}";
   std::vector<std::string> table = {
@@ -221,7 +214,7 @@ std::vector<std::string> ClassRegistrationTable(const std::wstring& program) {
       cls + "\\ProgID|", cls + "\\ProgID||s:KeyDbWrapper.keyDbObj.1", cls + "\\VersionIndependentProgID|",
       cls + "\\VersionIndependentProgID||s:KeyDbWrapper.keyDbObj", cls + "\\LocalServer32|",
       // The full path, quoted: it contains blanks.
-      cls + "\\LocalServer32||s:\"" + Narrow(program) + "\""};
+      cls + "\\LocalServer32||s:\"" + hkbtest::Utf8(program) + "\""};
   std::sort(table.begin(), table.end());
   return table;
 }
@@ -239,7 +232,5 @@ std::wstring TextBuffer::Text() const {
     if (units[n] == 0) return std::wstring(reinterpret_cast<const wchar_t*>(units), n);
   return L"<unterminated>";
 }
-
-std::string Narrow(const std::wstring& s) { return hkbtest::Narrow(s); }
 
 }  // namespace keydbtest

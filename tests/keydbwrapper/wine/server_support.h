@@ -102,6 +102,4 @@ struct TextBuffer {
   std::wstring Text() const;
 };
 
-std::string Narrow(const std::wstring& s);
-
 }  // namespace keydbtest

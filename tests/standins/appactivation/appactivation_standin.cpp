@@ -16,8 +16,6 @@
 #include <objbase.h>
 #include <shobjidl.h>
 
-#include <atomic>
-#include <new>
 #include <string>
 
 #include "hkbstandin/class_factory.h"
@@ -26,7 +24,6 @@
 namespace {
 
 constexpr wchar_t kName[] = L"appactivation";
-std::atomic<long> s_objects{0};
 
 hkbstandin::Field Text(LPCWSTR s) { return s ? hkbstandin::Field(std::wstring(s)) : std::nullopt; }
 
@@ -55,7 +52,7 @@ std::wstring Quoted(const std::wstring& s) {
 
 // Starts the scenario's app for an activation; its process id, or 0.
 DWORD StartApp(LPCWSTR appUserModelId, LPCWSTR arguments) {
-  const std::wstring app = hkbstandin::FromUtf8(hkbstandin::Value(hkbstandin::ReadScenario(kName), "app"));
+  const std::wstring app = hkbtest::Wide(hkbstandin::Value(hkbstandin::ReadScenario(kName), "app"));
   if (app.empty()) return 0;
   std::wstring command = Quoted(app) + L" " + Quoted(appUserModelId ? appUserModelId : L"");
   if (arguments) command += L" " + Quoted(arguments);
@@ -69,28 +66,9 @@ DWORD StartApp(LPCWSTR appUserModelId, LPCWSTR arguments) {
   return pi.dwProcessId;
 }
 
-class ActivationManager final : public IApplicationActivationManager {
+class ActivationManager final
+    : public hkbstandin::ComObject<IApplicationActivationManager, IID_IApplicationActivationManager> {
  public:
-  ActivationManager() { ++s_objects; }
-  ~ActivationManager() { --s_objects; }
-
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
-    if (!out) return E_POINTER;
-    if (iid == IID_IUnknown || iid == IID_IApplicationActivationManager) {
-      *out = static_cast<IApplicationActivationManager*>(this);
-      AddRef();
-      return S_OK;
-    }
-    *out = nullptr;
-    return E_NOINTERFACE;
-  }
-  ULONG STDMETHODCALLTYPE AddRef() override { return static_cast<ULONG>(++m_refs); }
-  ULONG STDMETHODCALLTYPE Release() override {
-    const long left = --m_refs;
-    if (left == 0) delete this;
-    return static_cast<ULONG>(left);
-  }
-
   HRESULT STDMETHODCALLTYPE ActivateApplication(LPCWSTR appUserModelId, LPCWSTR arguments,
                                                 ACTIVATEOPTIONS options, DWORD* processId) override {
     hkbstandin::AppendRecord(kName, {L"ActivateApplication", Text(appUserModelId), Text(arguments),
@@ -121,20 +99,8 @@ class ActivationManager final : public IApplicationActivationManager {
     Signal();
     return Answer(processId);
   }
-  std::atomic<long> m_refs{1};
 };
-
-hkbstandin::ClassFactory<ActivationManager> s_factory;
 
 }  // namespace
 
-extern "C" HRESULT STDAPICALLTYPE DllGetClassObject(REFCLSID clsid, REFIID iid, void** out) {
-  if (!out) return E_POINTER;
-  *out = nullptr;
-  if (clsid != CLSID_ApplicationActivationManager) return CLASS_E_CLASSNOTAVAILABLE;
-  return s_factory.QueryInterface(iid, out);
-}
-
-extern "C" HRESULT STDAPICALLTYPE DllCanUnloadNow() {
-  return s_objects == 0 && !s_factory.Locked() ? S_OK : S_FALSE;
-}
+HKBSTANDIN_INPROC_SERVER(ActivationManager, CLSID_ApplicationActivationManager)

@@ -15,10 +15,8 @@
 #include <objbase.h>
 #include <shobjidl.h>
 
-#include <atomic>
 #include <cstdio>
 #include <cstdlib>
-#include <new>
 #include <string>
 
 #include "hkbstandin/class_factory.h"
@@ -30,13 +28,11 @@ constexpr wchar_t kName[] = L"appvisibility";
 constexpr CLSID kClass = {0x7e5fe3d9, 0x985f, 0x4908, {0x91, 0xf9, 0xee, 0x19, 0xf9, 0xfd, 0x15, 0x14}};
 constexpr IID kInterface = {0x2246ea2d, 0xcaea, 0x4444, {0xa3, 0xc4, 0x6d, 0xe8, 0x27, 0xe4, 0x43, 0x13}};
 
-std::atomic<long> s_objects{0};
-
 // How often `method` was recorded since the last "scenario" record.
 size_t CallsBefore(const wchar_t* method) {
   size_t n = 0;
   for (const hkbstandin::Record& r :
-       hkbstandin::ParseRecords(hkbstandin::ReadWholeFile(hkbstandin::ConfigPath(kName, L"Records")))) {
+       hkbstandin::ParseRecords(hkbtest::ReadFileBytes(hkbstandin::ConfigPath(kName, L"Records")))) {
     if (r.empty() || !r[0]) continue;
     if (*r[0] == L"scenario") n = 0;
     if (*r[0] == method) ++n;
@@ -58,33 +54,10 @@ long Item(const std::string& list, size_t index, long fallback) {
   }
 }
 
-class AppVisibility final : public IAppVisibility {
+class VisibilityService final : public hkbstandin::ComObject<IAppVisibility, kInterface> {
  public:
-  AppVisibility() {
-    ++s_objects;
-    hkbstandin::AppendRecord(kName, {L"create"});
-  }
-  ~AppVisibility() {
-    hkbstandin::AppendRecord(kName, {L"destroy"});
-    --s_objects;
-  }
-
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
-    if (!out) return E_POINTER;
-    if (iid == IID_IUnknown || iid == kInterface) {
-      *out = static_cast<IAppVisibility*>(this);
-      AddRef();
-      return S_OK;
-    }
-    *out = nullptr;
-    return E_NOINTERFACE;
-  }
-  ULONG STDMETHODCALLTYPE AddRef() override { return static_cast<ULONG>(++m_refs); }
-  ULONG STDMETHODCALLTYPE Release() override {
-    const long left = --m_refs;
-    if (left == 0) delete this;
-    return static_cast<ULONG>(left);
-  }
+  VisibilityService() { hkbstandin::AppendRecord(kName, {L"create"}); }
+  ~VisibilityService() override { hkbstandin::AppendRecord(kName, {L"destroy"}); }
 
   HRESULT STDMETHODCALLTYPE GetAppVisibilityOnMonitor(HMONITOR monitor,
                                                       MONITOR_APP_VISIBILITY* mode) override {
@@ -114,22 +87,8 @@ class AppVisibility final : public IAppVisibility {
     return E_NOTIMPL;
   }
   HRESULT STDMETHODCALLTYPE Unadvise(DWORD) override { return E_NOTIMPL; }
-
- private:
-  std::atomic<long> m_refs{1};
 };
-
-hkbstandin::ClassFactory<AppVisibility> s_factory;
 
 }  // namespace
 
-extern "C" HRESULT STDAPICALLTYPE DllGetClassObject(REFCLSID clsid, REFIID iid, void** out) {
-  if (!out) return E_POINTER;
-  *out = nullptr;
-  if (clsid != kClass) return CLASS_E_CLASSNOTAVAILABLE;
-  return s_factory.QueryInterface(iid, out);
-}
-
-extern "C" HRESULT STDAPICALLTYPE DllCanUnloadNow() {
-  return s_objects == 0 && !s_factory.Locked() ? S_OK : S_FALSE;
-}
+HKBSTANDIN_INPROC_SERVER(VisibilityService, kClass)

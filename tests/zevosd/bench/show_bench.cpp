@@ -15,26 +15,11 @@
 #include <vector>
 
 #include "osd_client.h"
+#include "hkbtest/timing.h"
 
 using namespace osdtest;
 
 namespace {
-
-double Now() {
-  static const double freq = [] {
-    LARGE_INTEGER f;
-    ::QueryPerformanceFrequency(&f);
-    return static_cast<double>(f.QuadPart);
-  }();
-  LARGE_INTEGER t;
-  ::QueryPerformanceCounter(&t);
-  return static_cast<double>(t.QuadPart) * 1e6 / freq;
-}
-
-double Median(std::vector<double> v) {
-  std::sort(v.begin(), v.end());
-  return v[v.size() / 2];
-}
 
 HBRUSH s_fill = nullptr;  // the brush the exact floor's window paints with
 
@@ -124,30 +109,30 @@ int main(int argc, char** argv) {
   for (int i = 0; i < rounds; ++i) {
     // The previous display goes outside the timing (a display change removes it).
     for (HWND old : WindowsOf(osd.lib.get())) ::SendMessageW(old, WM_DISPLAYCHANGE, 32, 0);
-    double t0 = Now();
+    double t0 = hkbtest::NowMs() * 1000.0;
     osd.show(&r);  // returns with the window shown and painted
-    osdTimes.push_back(Now() - t0);
+    osdTimes.push_back(hkbtest::NowMs() * 1000.0 - t0);
 
-    t0 = Now();
+    t0 = hkbtest::NowMs() * 1000.0;
     HWND bare = bareWindow();
     ::ShowWindow(bare, SW_SHOWNA);
-    bareTimes.push_back(Now() - t0);
+    bareTimes.push_back(hkbtest::NowMs() * 1000.0 - t0);
     ::DestroyWindow(bare);
 
     // For scale: the same window given the display's outline and painted.
-    t0 = Now();
+    t0 = hkbtest::NowMs() * 1000.0;
     HWND shaped = bareWindow();
     HRGN copy = ::CreateRectRgn(0, 0, 0, 0);
     ::CombineRgn(copy, shape.get(), nullptr, RGN_COPY);
     ::SetWindowRgn(shaped, copy, FALSE);
     ::ShowWindow(shaped, SW_SHOWNA);
     ::UpdateWindow(shaped);
-    shapedTimes.push_back(Now() - t0);
+    shapedTimes.push_back(hkbtest::NowMs() * 1000.0 - t0);
     ::DestroyWindow(shaped);
 
-    t0 = Now();
+    t0 = hkbtest::NowMs() * 1000.0;
     HWND exact = ExactDisplay(wc.lpszClassName, r, initial, at);
-    exactTimes.push_back(Now() - t0);
+    exactTimes.push_back(hkbtest::NowMs() * 1000.0 - t0);
     ::KillTimer(exact, 100);
     ::DestroyWindow(exact);
     ::DeleteObject(s_fill);
@@ -156,16 +141,16 @@ int main(int argc, char** argv) {
     MSG m;
     while (::PeekMessageW(&m, nullptr, 0, 0, PM_REMOVE)) ::DispatchMessageW(&m);
   }
-  const double o = Median(osdTimes);
-  const double b = Median(bareTimes);
+  const double o = hkbtest::Median(osdTimes);
+  const double b = hkbtest::Median(bareTimes);
   std::printf("window %ldx%ld, %d rounds\n", rc.right - rc.left, rc.bottom - rc.top, rounds);
   std::printf("OnScreen_Display to shown: median %.1f us\n", o);
   std::printf("bare CreateWindowExW + ShowWindow: median %.1f us\n", b);
   std::printf("ratio: %.2f\n", o / b);
   std::printf(
       "for scale, bare window with the same outline, shown and painted: median %.1f us (ratio %.2f)\n",
-      Median(shapedTimes), Median(shapedTimes) / b);
-  const double exact = Median(exactTimes);
+      hkbtest::Median(shapedTimes), hkbtest::Median(shapedTimes) / b);
+  const double exact = hkbtest::Median(exactTimes);
   std::printf(
       "floor: the display's platform calls made bare: median %.1f us -> OnScreen_Display / floor = %.2f\n",
       exact, o / exact);
@@ -173,6 +158,6 @@ int main(int argc, char** argv) {
   std::printf("row: OnScreen_Display -> shown and painted|%.2f|%.2f|ms|the display's platform calls, bare\n",
               o / 1000, exact / 1000);
   std::printf("row:   same, against the copied outline|%.2f|%.2f|ms|shaped window, outline copied\n",
-              o / 1000, Median(shapedTimes) / 1000);
+              o / 1000, hkbtest::Median(shapedTimes) / 1000);
   return 0;
 }

@@ -550,7 +550,7 @@ TEST_F(Osd, JapaneseTextWithACjkFont) {
        L"zevosd_japanese_noto.bmp"},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(hkbtest::Narrow(c.face));
+    SCOPED_TRACE(hkbtest::Utf8(c.face));
     OSD_REQUEST r = Request(c.text, c.position, c.colour);
     r.lf.lfCharSet = SHIFTJIS_CHARSET;
     std::wcscpy(r.lf.lfFaceName, c.face);

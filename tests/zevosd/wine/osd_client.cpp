@@ -5,8 +5,13 @@
 
 namespace osdtest {
 
-OSD_REQUEST Request(const wchar_t* text, UINT position, COLORREF color) {
-  OSD_REQUEST r = {};
+namespace {
+
+// What the wide and the ANSI request share: a bold font, ten seconds, a
+// tenth of the screen high.
+template <class R>
+R Common(COLORREF color, UINT position) {
+  R r = {};
   r.cbSize = sizeof r;
   r.crColor = color;
   r.nPosition = position;
@@ -15,21 +20,20 @@ OSD_REQUEST Request(const wchar_t* text, UINT position, COLORREF color) {
   r.lf.lfWeight = FW_BOLD;
   r.lf.lfCharSet = DEFAULT_CHARSET;
   r.lf.lfQuality = ANTIALIASED_QUALITY;
+  return r;
+}
+
+}  // namespace
+
+OSD_REQUEST Request(const wchar_t* text, UINT position, COLORREF color) {
+  OSD_REQUEST r = Common<OSD_REQUEST>(color, position);
   std::wcsncpy(r.lf.lfFaceName, kFace, LF_FACESIZE - 1);
   r.pszText = text;
   return r;
 }
 
 OSD_REQUESTA RequestA(const char* text, const char* face) {
-  OSD_REQUESTA r = {};
-  r.cbSize = sizeof r;
-  r.crColor = RGB(255, 255, 0);
-  r.nPosition = OSD_POS_CENTER;
-  r.nDuration = 10000;
-  r.nHeightDiv = 10;
-  r.lf.lfWeight = FW_BOLD;
-  r.lf.lfCharSet = DEFAULT_CHARSET;
-  r.lf.lfQuality = ANTIALIASED_QUALITY;
+  OSD_REQUESTA r = Common<OSD_REQUESTA>(RGB(255, 255, 0), OSD_POS_CENTER);
   std::strncpy(r.lf.lfFaceName, face, LF_FACESIZE - 1);
   r.pszText = text;
   return r;
@@ -67,13 +71,9 @@ RECT WorkArea() {
 }
 
 bool TimerMessageWaiting(HWND wnd) {
-  const ULONGLONG end = ::GetTickCount64() + static_cast<ULONGLONG>(kPatience.count());
   MSG m;
-  while (!::PeekMessageW(&m, wnd, WM_TIMER, WM_TIMER, PM_NOREMOVE)) {
-    if (::GetTickCount64() >= end) return false;
-    ::MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_TIMER);
-  }
-  return true;
+  return hkbtest::WaitUntil([&] { return ::PeekMessageW(&m, wnd, WM_TIMER, WM_TIMER, PM_NOREMOVE) != FALSE; },
+                            kPatience, [] { ::MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_TIMER); });
 }
 
 ScopedWorkArea::ScopedWorkArea(const RECT& area) {

@@ -9,11 +9,16 @@
 #include <vector>
 
 #include "hkb/unique.h"
+#include "hkbtest/env.h"
+#include "hkbtest/files.h"
 #include "hkbtest/leaks.h"
+#include "hkbtest/lines.h"
 #include "hkbtest/messages.h"
 #include "hkbtest/process.h"
 #include "hkbtest/pump.h"
 #include "hkbtest/registry.h"
+#include "hkbtest/text.h"
+#include "hkbtest/wait.h"
 
 namespace hkbtest {
 
@@ -36,8 +41,7 @@ int Rounds(int quick, int soak, const char* variable = nullptr);
 std::wstring ProgramFiles();
 
 bool FileExists(const std::wstring& path);
-std::string ReadFileBytes(const std::wstring& path);  // empty when missing
-bool WriteFileBytes(const std::wstring& path, const std::string& data);
+// A fresh name in the temporary folder; no file of that name exists.
 std::wstring TempFilePath(const wchar_t* prefix);
 
 // The DLL under test, loaded as its real callers load it.
@@ -112,7 +116,5 @@ class ScopedEnv {
 
 // Saves the whole virtual screen as a 24-bit BMP into the artifacts folder.
 bool SaveScreenshot(const std::wstring& name);
-
-std::string Narrow(const std::wstring& s);
 
 }  // namespace hkbtest

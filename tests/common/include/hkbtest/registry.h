@@ -69,6 +69,21 @@ class ScopedRegValue {
   bool m_ok = false;
 };
 
+// An in-process COM server registered for the scope (64-bit view): `dll`
+// under HKEY_LOCAL_MACHINE\Software\Classes\CLSID\<clsid>\InprocServer32,
+// with the threading model "Both". `clsid` in braces, as the registry writes it.
+class ScopedInprocServer {
+ public:
+  ScopedInprocServer(const wchar_t* clsid, const std::wstring& dll);
+  bool ok() const { return m_server.ok() && m_model.ok(); }
+  // The key the server is registered under.
+  static std::wstring KeyOf(const wchar_t* clsid);
+
+ private:
+  ScopedRegValue m_server;
+  ScopedRegValue m_model;
+};
+
 // A key with everything below it as lines, in the order the registry lists
 // them: "path|" for each key and "path|name|data" for each value, where path
 // starts with `path` as given, name is empty for the default value and data

@@ -19,27 +19,13 @@
 #include <utility>
 #include <vector>
 
+#include "hkbtest/files.h"
+#include "hkbtest/lines.h"
+#include "hkbtest/text.h"
+
 namespace hkbstandin {
 
 inline constexpr wchar_t kConfigRoot[] = L"Software\\HkbTest\\Standins\\";
-
-inline std::string ToUtf8(const std::wstring& s) {
-  if (s.empty()) return {};
-  const int n =
-      ::WideCharToMultiByte(CP_UTF8, 0, s.data(), static_cast<int>(s.size()), nullptr, 0, nullptr, nullptr);
-  std::string out(static_cast<size_t>(n > 0 ? n : 0), '\0');
-  if (n > 0)
-    ::WideCharToMultiByte(CP_UTF8, 0, s.data(), static_cast<int>(s.size()), out.data(), n, nullptr, nullptr);
-  return out;
-}
-
-inline std::wstring FromUtf8(const std::string& s) {
-  if (s.empty()) return {};
-  const int n = ::MultiByteToWideChar(CP_UTF8, 0, s.data(), static_cast<int>(s.size()), nullptr, 0);
-  std::wstring out(static_cast<size_t>(n > 0 ? n : 0), L'\0');
-  if (n > 0) ::MultiByteToWideChar(CP_UTF8, 0, s.data(), static_cast<int>(s.size()), out.data(), n);
-  return out;
-}
 
 // One of the two paths of a stand-in's configuration; empty when not set.
 inline std::wstring ConfigPath(const wchar_t* standin, const wchar_t* which) {
@@ -52,52 +38,20 @@ inline std::wstring ConfigPath(const wchar_t* standin, const wchar_t* which) {
   return path;
 }
 
-inline std::string ReadWholeFile(const std::wstring& path) {
-  std::string text;
-  if (path.empty()) return text;
-  const HANDLE f =
-      ::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                    nullptr, OPEN_EXISTING, 0, nullptr);
-  if (f == INVALID_HANDLE_VALUE) return text;
-  char buf[4096];
-  DWORD got = 0;
-  while (::ReadFile(f, buf, sizeof buf, &got, nullptr) && got > 0) text.append(buf, got);
-  ::CloseHandle(f);
-  return text;
-}
-
-// Replaces the file with `text`; false when it cannot be written whole.
-inline bool WriteWholeFile(const std::wstring& path, const std::string& text) {
-  const HANDLE f = ::CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
-                                 CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (f == INVALID_HANDLE_VALUE) return false;
-  DWORD put = 0;
-  const bool ok =
-      ::WriteFile(f, text.data(), static_cast<DWORD>(text.size()), &put, nullptr) && put == text.size();
-  ::CloseHandle(f);
-  return ok;
-}
-
 // The scenario as key/value pairs, in file order.
 using Scenario = std::vector<std::pair<std::string, std::string>>;
 
 inline Scenario ParseScenario(const std::string& text) {
   Scenario lines;
-  size_t at = 0;
-  while (at < text.size()) {
-    size_t end = text.find('\n', at);
-    if (end == std::string::npos) end = text.size();
-    std::string line = text.substr(at, end - at);
-    if (!line.empty() && line.back() == '\r') line.pop_back();
+  for (const std::string& line : hkbtest::SplitLines(text)) {
     const size_t eq = line.find('=');
     if (eq != std::string::npos) lines.emplace_back(line.substr(0, eq), line.substr(eq + 1));
-    at = end + 1;
   }
   return lines;
 }
 
 inline Scenario ReadScenario(const wchar_t* standin) {
-  return ParseScenario(ReadWholeFile(ConfigPath(standin, L"Scenario")));
+  return ParseScenario(hkbtest::ReadFileBytes(ConfigPath(standin, L"Scenario")));
 }
 
 // The last value of `key`, or `fallback`.
@@ -128,7 +82,7 @@ using Record = std::vector<Field>;
 inline std::string EncodeField(const Field& field) {
   if (!field) return "\\0";
   std::string out;
-  for (char c : ToUtf8(*field)) {
+  for (char c : hkbtest::Utf8(*field)) {
     switch (c) {
       case '\\': out += "\\\\"; break;
       case '\t': out += "\\t"; break;
@@ -155,27 +109,15 @@ inline Field DecodeField(const std::string& text) {
       default: out += text[i];
     }
   }
-  return FromUtf8(out);
+  return hkbtest::Wide(out);
 }
 
 inline std::vector<Record> ParseRecords(const std::string& text) {
   std::vector<Record> records;
-  size_t at = 0;
-  while (at < text.size()) {
-    size_t end = text.find('\n', at);
-    if (end == std::string::npos) end = text.size();
-    const std::string line = text.substr(at, end - at);
+  for (const std::string& line : hkbtest::SplitLines(text)) {
     Record record;
-    size_t from = 0;
-    for (;;) {
-      const size_t tab = line.find('\t', from);
-      record.push_back(
-          DecodeField(line.substr(from, tab == std::string::npos ? std::string::npos : tab - from)));
-      if (tab == std::string::npos) break;
-      from = tab + 1;
-    }
+    for (const std::string& field : hkbtest::Split(line, '\t')) record.push_back(DecodeField(field));
     records.push_back(std::move(record));
-    at = end + 1;
   }
   return records;
 }
@@ -191,13 +133,7 @@ inline void AppendRecord(const wchar_t* standin, const Record& record) {
     line += EncodeField(record[i]);
   }
   line += '\n';
-  const HANDLE f =
-      ::CreateFileW(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                    nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (f == INVALID_HANDLE_VALUE) return;
-  DWORD put = 0;
-  ::WriteFile(f, line.data(), static_cast<DWORD>(line.size()), &put, nullptr);
-  ::CloseHandle(f);
+  hkbtest::AppendFileBytes(path, line);
 }
 
 }  // namespace hkbstandin

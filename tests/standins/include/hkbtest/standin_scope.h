@@ -71,15 +71,13 @@ class ActivationManagerStandin {
   }
   bool SetResult(HRESULT result);
 
-  static constexpr wchar_t kClassKey[] =
-      L"Software\\Classes\\CLSID\\{45BA127D-10A8-46EA-8AB7-56EA9078943C}\\InprocServer32";
+  static constexpr wchar_t kClsid[] = L"{45BA127D-10A8-46EA-8AB7-56EA9078943C}";
 
  private:
   std::string Scenario(HRESULT result) const;
   std::wstring m_app;
   StandinScope m_scope;
-  ScopedRegValue m_server;
-  ScopedRegValue m_model;
+  ScopedInprocServer m_server;
 };
 
 // The app-visibility stand-in registered as the class
@@ -96,13 +94,11 @@ class AppVisibilityStandin {
   // Monitor handles (hex) passed to GetAppVisibilityOnMonitor.
   std::vector<std::wstring> Monitors() const;
 
-  static constexpr wchar_t kClassKey[] =
-      L"Software\\Classes\\CLSID\\{7E5FE3D9-985F-4908-91F9-EE19F9FD1514}\\InprocServer32";
+  static constexpr wchar_t kClsid[] = L"{7E5FE3D9-985F-4908-91F9-EE19F9FD1514}";
 
  private:
   StandinScope m_scope;
-  ScopedRegValue m_server;
-  ScopedRegValue m_model;
+  ScopedInprocServer m_server;
 };
 
 // The package manager stand-in (package_manager_standin.dll) registered under
