@@ -134,12 +134,22 @@ HRESULT UpdateRegistryFromResource(UINT id, bool do_register) noexcept {
   });
 }
 
+namespace {
+
+// The type library in this program's own file, and that file's path.
+HRESULT LoadOwnTypeLibrary(std::wstring& module, hkb::ComPtr<ITypeLib>& lib) {
+  module = ModulePath();
+  if (module.empty()) return HRESULT_FROM_WIN32(ERROR_INSUFFICIENT_BUFFER);
+  return ::LoadTypeLibEx(module.c_str(), REGKIND_NONE, lib.put());
+}
+
+}  // namespace
+
 HRESULT RegisterTypeLibrary() noexcept {
   return hkb::Guarded(E_OUTOFMEMORY, [&]() -> HRESULT {
-    const std::wstring module = ModulePath();
-    if (module.empty()) return HRESULT_FROM_WIN32(ERROR_INSUFFICIENT_BUFFER);
+    std::wstring module;
     hkb::ComPtr<ITypeLib> lib;
-    HRESULT hr = ::LoadTypeLibEx(module.c_str(), REGKIND_NONE, lib.put());
+    const HRESULT hr = LoadOwnTypeLibrary(module, lib);
     if (FAILED(hr)) return hr;
     // The help folder is the program's own, as the registrar of the class does it.
     std::wstring path = module;
@@ -150,10 +160,9 @@ HRESULT RegisterTypeLibrary() noexcept {
 
 HRESULT UnregisterTypeLibrary() noexcept {
   return hkb::Guarded(E_OUTOFMEMORY, [&]() -> HRESULT {
-    const std::wstring module = ModulePath();
-    if (module.empty()) return HRESULT_FROM_WIN32(ERROR_INSUFFICIENT_BUFFER);
+    std::wstring module;
     hkb::ComPtr<ITypeLib> lib;
-    HRESULT hr = ::LoadTypeLibEx(module.c_str(), REGKIND_NONE, lib.put());
+    HRESULT hr = LoadOwnTypeLibrary(module, lib);
     if (FAILED(hr)) return hr;
     TLIBATTR* attr = nullptr;
     hr = lib->GetLibAttr(&attr);
