@@ -1,6 +1,8 @@
 #include "app_name_list.h"
 
 #include <new>
+#include <optional>
+#include <string_view>
 #include <utility>
 
 #include "hkbh_log.h"
@@ -14,6 +16,22 @@ constexpr wchar_t kListExclude[] = L"CHkbhAppNameList::GetExcludeAppNameList";
 constexpr wchar_t kListIsInDesktop[] = L"CHkbhAppNameList::IsInDesktopAppList";
 constexpr wchar_t kListGetPackage[] = L"CHkbhAppNameList::GetPackage";
 constexpr wchar_t kListClear[] = L"CHkbhAppNameList::Clear";
+
+// Brings the index up to the records and finds `name` in it: the record, or
+// null. False when the index cannot grow (no memory); the caller then asks
+// the records one by one.
+template <class Record, class NameOf>
+bool FindIndexed(hkbh::NameIndex& index, const std::vector<std::unique_ptr<Record>>& records, NameOf name_of,
+                 const wchar_t* name, Record*& found) noexcept {
+  try {
+    while (index.covered() < records.size()) index.Append(name_of(*records[index.covered()]));
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
+  const std::optional<size_t> at = index.Find(name);
+  found = at ? records[*at].get() : nullptr;
+  return true;
+}
 
 }  // namespace
 
@@ -136,6 +154,12 @@ HRESULT CHkbhAppNameList::AddDesktopApp(std::unique_ptr<CHkbhDesktopApp> app) {
 
 BOOL CHkbhAppNameList::FindDesktopApp(const wchar_t* lnkFileName) const {
   if (lnkFileName == nullptr || *lnkFileName == L'\0') return FALSE;
+  if (!HkbhIsLogSwitchOn()) {
+    std::lock_guard<hkb::SrwLock> hold(m_indexLock);
+    CHkbhDesktopApp* found = nullptr;
+    const auto path = [](const CHkbhDesktopApp& app) { return std::wstring_view(app.LnkFileName()); };
+    if (FindIndexed(m_shortcutIndex, m_DesktopApps, path, lnkFileName, found)) return found ? TRUE : FALSE;
+  }
   for (const auto& app : m_DesktopApps) {
     if (app->IsSameShortcut(lnkFileName)) return TRUE;
   }
@@ -151,6 +175,12 @@ BOOL CHkbhAppNameList::IsInDesktopAppList(const wchar_t* lnkFileName) const {
 
 CHkbhPackage* CHkbhAppNameList::FindPackage(const wchar_t* familyName) const {
   if (familyName == nullptr || *familyName == L'\0') return nullptr;
+  if (!HkbhIsLogSwitchOn()) {
+    std::lock_guard<hkb::SrwLock> hold(m_indexLock);
+    CHkbhPackage* found = nullptr;
+    const auto family = [](const CHkbhPackage& p) { return std::wstring_view(p.PackageFamilyName()); };
+    if (FindIndexed(m_packageIndex, m_Packages, family, familyName, found)) return found;
+  }
   for (const auto& package : m_Packages) {
     if (package->IsThisPackage(familyName)) return package.get();
   }
@@ -168,6 +198,8 @@ CHkbhPackage* CHkbhAppNameList::GetPackage(const wchar_t* familyName) const {
 void CHkbhAppNameList::Clear() {
   const HkbhTrace trace(kListClear);
   std::lock_guard<hkb::SrwLock> hold(m_lock);
+  m_packageIndex.Clear();
+  m_shortcutIndex.Clear();
   m_Packages.clear();
   m_DesktopApps.clear();
   trace.Out();

@@ -100,4 +100,15 @@ class CHkbhAppNameList {
   mutable hkb::SrwLock m_lock;  // shared for readers, exclusive for the changing thread
   std::vector<std::unique_ptr<CHkbhPackage>> m_Packages;
   std::vector<std::unique_ptr<CHkbhDesktopApp>> m_DesktopApps;
+
+  // While the log is off, FindPackage and FindDesktopApp look names up here
+  // instead of asking every record (the traced comparisons, whose lines the
+  // log must show while it is on). The indexes hold views of the records'
+  // family names and shortcut paths, which never change; they are brought up
+  // to the lists at the next lookup, as records are only appended, and
+  // emptied with them. m_indexLock orders the readers that hold m_lock
+  // shared; it is taken after m_lock.
+  mutable hkb::SrwLock m_indexLock;
+  mutable hkbh::NameIndex m_packageIndex{false};
+  mutable hkbh::NameIndex m_shortcutIndex{true};
 };

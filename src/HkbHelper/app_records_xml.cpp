@@ -2,7 +2,6 @@
 // and reads itself back.
 #include "app_records.h"
 
-#include <cstdio>
 #include <new>
 #include <optional>
 
@@ -44,18 +43,21 @@ HRESULT CHkbhMetroApp::FromXmlNode(IXmlReader* reader, CHkbhMetroApp** app) {
   if (reader == nullptr || app == nullptr) return E_POINTER;
   HRESULT hr = S_OK;
   try {
-    std::wstring display, shortName, rubyDisplay, rubyShort;
+    // The values go straight into the new record's names (one copy each),
+    // and the names it keeps folded are folded there.
+    auto made = std::make_unique<CHkbhMetroApp>(L"", L"", L"", L"");
     hr = reader->MoveToFirstAttribute();
     while (hr == S_OK) {
+      const std::wstring_view name = HkbhLocalName(reader);
       std::wstring* target = nullptr;
-      if (HkbhIsLocalName(reader, L"DisplayName"))
-        target = &display;
-      else if (HkbhIsLocalName(reader, L"ShortName"))
-        target = &shortName;
-      else if (HkbhIsLocalName(reader, L"RubyDisplayName"))
-        target = &rubyDisplay;
-      else if (HkbhIsLocalName(reader, L"RubyShortName"))
-        target = &rubyShort;
+      if (hkbh::EqualsNoCase(name, L"DisplayName"))
+        target = &made->m_DisplayName;
+      else if (hkbh::EqualsNoCase(name, L"ShortName"))
+        target = &made->m_ShortName;
+      else if (hkbh::EqualsNoCase(name, L"RubyDisplayName"))
+        target = &made->m_RubyDisplayName;
+      else if (hkbh::EqualsNoCase(name, L"RubyShortName"))
+        target = &made->m_RubyShortName;
       if (target != nullptr) {
         hr = HkbhGetValue(reader, *target);
         if (FAILED(hr)) break;
@@ -63,7 +65,9 @@ HRESULT CHkbhMetroApp::FromXmlNode(IXmlReader* reader, CHkbhMetroApp** app) {
       hr = reader->MoveToNextAttribute();
     }
     if (SUCCEEDED(hr)) {
-      *app = new CHkbhMetroApp(display, shortName, rubyDisplay, rubyShort);
+      hkbh::FoldLowerInPlace(made->m_DisplayName);
+      hkbh::FoldLowerInPlace(made->m_ShortName);
+      *app = made.release();
       hr = S_FALSE;
     }
   } catch (const std::bad_alloc&) {
@@ -98,52 +102,57 @@ HRESULT CHkbhDesktopApp::FromXmlNode(IXmlReader* reader, CHkbhDesktopApp** app) 
   if (reader == nullptr || app == nullptr) return E_POINTER;
   HRESULT hr = S_OK;
   try {
-    std::wstring display, lnk, localize, ruby, value;
-    BOOL needReserve = FALSE;
-    BOOL isInstalled = TRUE;
-    BOOL isDualMode = FALSE;
+    // The values go straight into the new record (one copy each).
+    auto made = std::make_unique<CHkbhDesktopApp>(L"", L"", L"", L"", FALSE, TRUE, FALSE);
     hr = reader->MoveToFirstAttribute();
     while (hr == S_OK) {
+      const std::wstring_view name = HkbhLocalName(reader);
       std::wstring* target = nullptr;
       BOOL* flag = nullptr;
       BOOL flagWhenNotNumber = FALSE;
-      if (HkbhIsLocalName(reader, L"DisplayName")) {
-        target = &display;
-      } else if (HkbhIsLocalName(reader, L"LnkFileName")) {
-        target = &lnk;
-      } else if (HkbhIsLocalName(reader, L"LocalizeName")) {
-        target = &localize;
-      } else if (HkbhIsLocalName(reader, L"RubyDisplayName")) {
-        target = &ruby;
-      } else if (HkbhIsLocalName(reader, L"NeedReserve")) {
-        flag = &needReserve;
+      if (hkbh::EqualsNoCase(name, L"DisplayName")) {
+        target = &made->m_DisplayName;
+      } else if (hkbh::EqualsNoCase(name, L"LnkFileName")) {
+        target = &made->m_LnkFileName;
+      } else if (hkbh::EqualsNoCase(name, L"LocalizeName")) {
+        target = &made->m_LocalizeName;
+      } else if (hkbh::EqualsNoCase(name, L"RubyDisplayName")) {
+        target = &made->m_RubyDisplayName;
+      } else if (hkbh::EqualsNoCase(name, L"NeedReserve")) {
+        flag = &made->m_NeedReserve;
         flagWhenNotNumber = TRUE;
-      } else if (HkbhIsLocalName(reader, L"IsInstalled")) {
-        flag = &isInstalled;
+      } else if (hkbh::EqualsNoCase(name, L"IsInstalled")) {
+        flag = &made->m_IsInstalled;
         flagWhenNotNumber = TRUE;
-      } else if (HkbhIsLocalName(reader, L"IsDualMode")) {
-        flag = &isDualMode;
+      } else if (hkbh::EqualsNoCase(name, L"IsDualMode")) {
+        flag = &made->m_IsDualMode;
       }
-      if (target != nullptr || flag != nullptr) {
-        hr = HkbhGetValue(reader, target ? *target : value);
+      if (target != nullptr) {
+        hr = HkbhGetValue(reader, *target);
         if (FAILED(hr)) break;
-        if (flag != nullptr) {
-          const std::optional<bool> parsed = hkbh::ParseFlagText(value);
-          *flag = parsed ? (*parsed ? TRUE : FALSE) : flagWhenNotNumber;
-        }
+      } else if (flag != nullptr) {
+        std::wstring_view value;
+        hr = HkbhGetValue(reader, value);
+        if (FAILED(hr)) break;
+        const std::optional<bool> parsed = hkbh::ParseFlagText(value);
+        *flag = parsed ? (*parsed ? TRUE : FALSE) : flagWhenNotNumber;
       }
       hr = reader->MoveToNextAttribute();
     }
     if (SUCCEEDED(hr)) {
       // Environment variables in the shortcut path are expanded; a path that
-      // does not expand into 260 units stays as it was written.
-      if (!lnk.empty()) {
+      // does not expand into 260 units stays as it was written. A path with
+      // no "%" (and no NUL, at which the expansion would cut it) expands to
+      // itself and is left as it is without asking.
+      std::wstring& lnk = made->m_LnkFileName;
+      if (lnk.find_first_of(std::wstring_view(L"%\0", 2)) != std::wstring::npos) {
         wchar_t expanded[kHkbhPathChars];
         const DWORD n =
             ::ExpandEnvironmentStringsW(lnk.c_str(), expanded, static_cast<DWORD>(kHkbhPathChars));
         if (n != 0 && n <= kHkbhPathChars) lnk.assign(expanded);
       }
-      *app = new CHkbhDesktopApp(display, lnk, localize, ruby, needReserve, isInstalled, isDualMode);
+      hkbh::FoldLowerInPlace(made->m_DisplayName);
+      *app = made.release();
       hr = S_FALSE;
     }
   } catch (const std::bad_alloc&) {
@@ -162,21 +171,24 @@ HRESULT CHkbhPackage::FromXmlNode(IXmlReader* reader, CHkbhPackage** package) {
   try {
     UINT depth = 0;
     reader->GetDepth(&depth);
-    std::wstring family, version, value;
-    BOOL needReserve = FALSE;
-    BOOL isInstalled = TRUE;
+    // The family name goes straight into the new record; the number texts
+    // are read where the reader holds them.
+    auto made = std::make_unique<CHkbhPackage>(L"", L"", L"", HkbhVersion{}, FALSE, TRUE);
     hr = reader->MoveToFirstAttribute();
     while (hr == S_OK) {
-      if (HkbhIsLocalName(reader, L"PackageFamilyName")) {
-        hr = HkbhGetValue(reader, family);
-      } else if (HkbhIsLocalName(reader, L"Version")) {
-        hr = HkbhGetValue(reader, version);
-      } else if (HkbhIsLocalName(reader, L"NeedReserve")) {
+      const std::wstring_view name = HkbhLocalName(reader);
+      std::wstring_view value;
+      if (hkbh::EqualsNoCase(name, L"PackageFamilyName")) {
+        hr = HkbhGetValue(reader, made->m_PackageFamilyName);
+      } else if (hkbh::EqualsNoCase(name, L"Version")) {
         hr = HkbhGetValue(reader, value);
-        needReserve = hkbh::ParseFlagText(value).value_or(true) ? TRUE : FALSE;
-      } else if (HkbhIsLocalName(reader, L"IsInstalled")) {
+        if (SUCCEEDED(hr)) made->m_Version = hkbh::ParseVersionText(value);
+      } else if (hkbh::EqualsNoCase(name, L"NeedReserve")) {
         hr = HkbhGetValue(reader, value);
-        isInstalled = hkbh::ParseFlagText(value).value_or(true) ? TRUE : FALSE;
+        made->m_NeedReserve = hkbh::ParseFlagText(value).value_or(true) ? TRUE : FALSE;
+      } else if (hkbh::EqualsNoCase(name, L"IsInstalled")) {
+        hr = HkbhGetValue(reader, value);
+        made->m_IsInstalled = hkbh::ParseFlagText(value).value_or(true) ? TRUE : FALSE;
       }
       if (FAILED(hr)) break;
       hr = reader->MoveToNextAttribute();
@@ -186,8 +198,6 @@ HRESULT CHkbhPackage::FromXmlNode(IXmlReader* reader, CHkbhPackage** package) {
     }
     reader->MoveToElement();
 
-    auto made = std::make_unique<CHkbhPackage>(family, L"", L"", hkbh::ParseVersionText(version), needReserve,
-                                               isInstalled);
     for (;;) {
       XmlNodeType type = XmlNodeType_None;
       hr = HkbhReadNode(reader, &type);
@@ -220,9 +230,8 @@ HRESULT CHkbhPackage::ToXmlNode(IXmlWriter* writer) {
   writer->WriteStartElement(nullptr, L"Package", nullptr);
   HRESULT hr = WriteAttribute(writer, L"PackageFamilyName", m_PackageFamilyName.c_str());
   if (SUCCEEDED(hr)) {
-    wchar_t version[64];
-    std::swprintf(version, 64, L"%d.%d.%d.%d", m_Version.major, m_Version.minor, m_Version.build,
-                  m_Version.revision);
+    wchar_t version[hkbh::kVersionTextChars];
+    hkbh::FormatVersionText(m_Version, version);
     hr = WriteAttribute(writer, L"Version", version);
     if (m_NeedReserve) hr = WriteAttribute(writer, L"NeedReserve", L"1");
     if (!m_IsInstalled) hr = WriteAttribute(writer, L"IsInstalled", L"0");

@@ -6,16 +6,55 @@ wchar_t FoldChar(wchar_t c) { return (c >= L'A' && c <= L'Z') ? static_cast<wcha
 
 std::wstring FoldLower(std::wstring_view s) {
   std::wstring out(s);
-  for (wchar_t& c : out) c = FoldChar(c);
+  FoldLowerInPlace(out);
   return out;
+}
+
+void FoldLowerInPlace(std::wstring& s) {
+  for (wchar_t& c : s) c = FoldChar(c);
 }
 
 bool EqualsNoCase(std::wstring_view a, std::wstring_view b) {
   if (a.size() != b.size()) return false;
+  if (a == b) return true;  // the usual case (names as the file writes them), compared as a block
   for (size_t i = 0; i < a.size(); ++i) {
     if (FoldChar(a[i]) != FoldChar(b[i])) return false;
   }
   return true;
+}
+
+NameIndex::NameIndex(bool ignore_case) : m_first(0, Hash{ignore_case}, Equal{ignore_case}) {}
+
+size_t NameIndex::Hash::operator()(std::wstring_view name) const noexcept {
+  // FNV-1a over the units, folded first when case is ignored, so that names
+  // equal ignoring case hash alike.
+  uint64_t h = 14695981039346656037ull;
+  for (const wchar_t c : name) {
+    h ^= static_cast<uint64_t>(ignore_case ? FoldChar(c) : c);
+    h *= 1099511628211ull;
+  }
+  return static_cast<size_t>(h);
+}
+
+bool NameIndex::Equal::operator()(std::wstring_view a, std::wstring_view b) const noexcept {
+  return ignore_case ? EqualsNoCase(a, b) : a == b;
+}
+
+void NameIndex::Append(std::wstring_view name) {
+  if (!name.empty()) m_first.try_emplace(name, m_covered);  // an earlier entry of that name stays
+  ++m_covered;
+}
+
+std::optional<size_t> NameIndex::Find(std::wstring_view name) const {
+  if (name.empty()) return std::nullopt;
+  const auto it = m_first.find(name);
+  if (it == m_first.end()) return std::nullopt;
+  return it->second;
+}
+
+void NameIndex::Clear() {
+  m_first.clear();
+  m_covered = 0;
 }
 
 bool StartsWith(std::wstring_view s, std::wstring_view prefix) {
@@ -136,9 +175,26 @@ PackageVersion ParseVersionText(std::wstring_view text) {
   return out;
 }
 
+void FormatVersionText(const PackageVersion& v, wchar_t (&out)[kVersionTextChars]) {
+  size_t at = 0;
+  for (const uint16_t part : {v.major, v.minor, v.build, v.revision}) {
+    if (at > 0) out[at++] = L'.';
+    wchar_t digits[5];
+    size_t n = 0;
+    uint16_t rest = part;
+    do {
+      digits[n++] = static_cast<wchar_t>(L'0' + rest % 10);
+      rest = static_cast<uint16_t>(rest / 10);
+    } while (rest != 0);
+    while (n > 0) out[at++] = digits[--n];
+  }
+  out[at] = L'\0';
+}
+
 std::wstring FormatVersionText(const PackageVersion& v) {
-  return std::to_wstring(v.major) + L"." + std::to_wstring(v.minor) + L"." + std::to_wstring(v.build) + L"." +
-         std::to_wstring(v.revision);
+  wchar_t text[kVersionTextChars];
+  FormatVersionText(v, text);
+  return text;
 }
 
 std::optional<bool> ParseFlagText(std::wstring_view text) {

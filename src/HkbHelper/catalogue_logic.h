@@ -5,10 +5,12 @@
 // tests and the fuzz target as well as into the library.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 namespace hkbh {
@@ -19,6 +21,7 @@ namespace hkbh {
 // Folds A-Z to a-z and leaves every other character as it is.
 wchar_t FoldChar(wchar_t c);
 std::wstring FoldLower(std::wstring_view s);
+void FoldLowerInPlace(std::wstring& s);
 bool EqualsNoCase(std::wstring_view a, std::wstring_view b);
 bool StartsWith(std::wstring_view s, std::wstring_view prefix);
 
@@ -33,6 +36,40 @@ bool IsSignificantChar(wchar_t c);
 // True when every word (case-sensitive, as a substring) and every significant
 // character of `searched` occurs somewhere in `other`, in any order.
 bool IsSubStrNoOrder(std::wstring_view searched, std::wstring_view other);
+
+// ---------------------------------------------------------------------------
+// Name index.
+
+// The position of the first entry under each name of a list that only grows
+// at its end or is emptied, so that a lookup need not compare every entry.
+// Names compare exactly, or ignoring letter case as EqualsNoCase does. The
+// index keeps views: the names must stay in place while they are indexed.
+// An empty name is never found, and entries with an empty name are passed
+// over, as the comparisons it stands in for never match them.
+class NameIndex {
+ public:
+  explicit NameIndex(bool ignore_case);
+
+  // How many entries of the list it has taken: the position of the next one.
+  size_t covered() const { return m_covered; }
+  // Takes the list's next entry. Throws std::bad_alloc, leaving the index as
+  // it was.
+  void Append(std::wstring_view name);
+  std::optional<size_t> Find(std::wstring_view name) const;
+  void Clear();
+
+ private:
+  struct Hash {
+    bool ignore_case;
+    size_t operator()(std::wstring_view name) const noexcept;
+  };
+  struct Equal {
+    bool ignore_case;
+    bool operator()(std::wstring_view a, std::wstring_view b) const noexcept;
+  };
+  std::unordered_map<std::wstring_view, size_t, Hash, Equal> m_first;
+  size_t m_covered = 0;
+};
 
 // ---------------------------------------------------------------------------
 // Exclusion list: ordered, no two entries equal ignoring letter case.
@@ -130,6 +167,9 @@ struct PackageVersion {
 // reading stops at the first part that does not parse.
 PackageVersion ParseVersionText(std::wstring_view text);
 std::wstring FormatVersionText(const PackageVersion& v);
+// The same text into a buffer that holds the longest ("65535.65535.65535.65535").
+inline constexpr size_t kVersionTextChars = 24;
+void FormatVersionText(const PackageVersion& v, wchar_t (&out)[kVersionTextChars]);
 
 // A flag attribute read the way "%d" reads it: the truth of the number, or
 // nothing when the text does not start with a number.

@@ -2,7 +2,7 @@
 
 #include <shlwapi.h>
 
-#include <cwchar>
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -65,10 +65,24 @@ bool WriterEscapesAttributes() {
   return escapes;
 }
 
+// Whether the value holds a character that the attribute must carry escaped:
+// "&", "<", ">", '"', tab, line feed or carriage return, all below 64 and
+// tested as bits of one mask. A plain loop: under Wine the runtime's wcspbrk
+// compares every character with every one of the set, a tenth of a save.
+bool HasMarkup(const wchar_t* value) {
+  constexpr uint64_t kMarkup = (1ull << L'&') | (1ull << L'<') | (1ull << L'>') | (1ull << L'"') |
+                               (1ull << L'\t') | (1ull << L'\n') | (1ull << L'\r');
+  for (const wchar_t* p = value; *p != L'\0'; ++p) {
+    const auto c = static_cast<unsigned>(*p);
+    if (c < 64 && ((kMarkup >> c) & 1u) != 0) return true;
+  }
+  return false;
+}
+
 }  // namespace
 
 HRESULT HkbhWriteAttribute(IXmlWriter* writer, const wchar_t* name, const wchar_t* value) {
-  if (WriterEscapesAttributes() || value == nullptr || std::wcspbrk(value, L"&<>\"\t\n\r") == nullptr)
+  if (WriterEscapesAttributes() || value == nullptr || !HasMarkup(value))
     return writer->WriteAttributeString(nullptr, name, nullptr, value);
   std::wstring escaped;
   for (const wchar_t* p = value; *p != L'\0'; ++p) {
@@ -91,6 +105,13 @@ bool HkbhIsLocalName(IXmlReader* reader, const wchar_t* name) {
   UINT length = 0;
   if (reader->GetLocalName(&local, &length) != S_OK || local == nullptr) return false;
   return hkbh::EqualsNoCase(std::wstring_view(local, length), name);
+}
+
+std::wstring_view HkbhLocalName(IXmlReader* reader) {
+  const WCHAR* local = nullptr;
+  UINT length = 0;
+  if (reader->GetLocalName(&local, &length) != S_OK || local == nullptr) return {};
+  return std::wstring_view(local, length);
 }
 
 HRESULT HkbhReadNode(IXmlReader* reader, XmlNodeType* type) {
@@ -137,14 +158,18 @@ UINT HkbhNodeDepth(IXmlReader* reader, XmlNodeType type) {
   return depth;
 }
 
-HRESULT HkbhGetValue(IXmlReader* reader, std::wstring& out) {
+HRESULT HkbhGetValue(IXmlReader* reader, std::wstring_view& out) {
   const WCHAR* value = nullptr;
   UINT length = 0;
   const HRESULT hr = reader->GetValue(&value, &length);
   if (FAILED(hr)) return hr;
-  if (value == nullptr)
-    out.clear();
-  else
-    out.assign(value, length);
+  out = value == nullptr ? std::wstring_view() : std::wstring_view(value, length);
+  return hr;
+}
+
+HRESULT HkbhGetValue(IXmlReader* reader, std::wstring& out) {
+  std::wstring_view value;
+  const HRESULT hr = HkbhGetValue(reader, value);
+  if (SUCCEEDED(hr)) out.assign(value);
   return hr;
 }

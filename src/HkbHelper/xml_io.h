@@ -8,6 +8,7 @@
 #include <xmllite.h>
 
 #include <string>
+#include <string_view>
 
 #include "hkb/com.h"
 
@@ -26,6 +27,10 @@ HRESULT HkbhWriteAttribute(IXmlWriter* writer, const wchar_t* name, const wchar_
 // True when the current node's local name (any namespace prefix left out)
 // equals `name` ignoring letter case, with the exact length of `name`.
 bool HkbhIsLocalName(IXmlReader* reader, const wchar_t* name);
+// The current node's local name, empty when the reader gives none: for
+// comparing one attribute's name with several (EqualsNoCase) without asking
+// the reader each time. Valid until the reader moves.
+std::wstring_view HkbhLocalName(IXmlReader* reader);
 
 // Reads the next node, like IXmlReader::Read, and makes a truncated document
 // an error on every platform: a reader that closes the elements left open at
@@ -40,3 +45,6 @@ UINT HkbhNodeDepth(IXmlReader* reader, XmlNodeType type);
 
 // The current node's value (an attribute's text).
 HRESULT HkbhGetValue(IXmlReader* reader, std::wstring& out);
+// The same without a copy, for a value read on the spot (a number, a flag):
+// valid until the reader moves.
+HRESULT HkbhGetValue(IXmlReader* reader, std::wstring_view& out);

@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
+#include <cwchar>
 #include <string>
 #include <vector>
 
@@ -67,6 +68,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // Number texts: whatever is read writes back and reads the same.
   const hkbh::PackageVersion v = hkbh::ParseVersionText(b);
   Check(hkbh::ParseVersionText(hkbh::FormatVersionText(v)) == v);
+  // The text is the one "%d.%d.%d.%d" gives, as the catalogue file has always had it.
+  wchar_t printed[64];
+  std::swprintf(printed, 64, L"%d.%d.%d.%d", v.major, v.minor, v.build, v.revision);
+  Check(hkbh::FormatVersionText(v) == printed);
   hkbh::ParseFlagText(b);
   return 0;
 }

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -71,6 +72,54 @@ TEST(Folding, OnlyAsciiCapitalsFold) {
   EXPECT_TRUE(hkbh::EqualsNoCase(L"Paint Studio", L"pAINT sTUDIO"));
   EXPECT_FALSE(hkbh::EqualsNoCase(L"paint", L"paints"));
   EXPECT_FALSE(hkbh::EqualsNoCase(L"\x00E9", L"\x00C9"));
+}
+
+// The index answers as a walk over the list with the comparison it stands in
+// for would: the first entry of that name, or none.
+TEST(NameIndex, FindsTheFirstEntryAsTheComparisonWould) {
+  const std::vector<std::wstring> list = {L"C:\\Start\\Notes.lnk", L"",      L"c:\\start\\NOTES.LNK",
+                                          L"\x00c9t\x00e9.lnk",    L"Fam_A", L"C:\\Start\\Mail.lnk"};
+  const wchar_t* queries[] = {L"C:\\Start\\Notes.lnk",
+                              L"C:\\START\\notes.lnk",
+                              L"c:\\start\\NOTES.LNK",
+                              L"\x00e9T\x00c9.lnk",
+                              L"\x00c9t\x00e9.LNK",
+                              L"fam_a",
+                              L"Fam_A",
+                              L"",
+                              L"C:\\Start\\Mail.lnk ",
+                              L"C:\\Start\\Mail.lnk"};
+  for (const bool ignore_case : {false, true}) {
+    hkbh::NameIndex index(ignore_case);
+    for (const std::wstring& name : list) index.Append(name);
+    EXPECT_EQ(index.covered(), list.size());
+    for (const wchar_t* query : queries) {
+      std::optional<size_t> walked;
+      for (size_t i = 0; i < list.size() && !walked; ++i) {
+        const bool same = ignore_case ? hkbh::EqualsNoCase(list[i], query) : list[i] == query;
+        if (same && !list[i].empty()) walked = i;
+      }
+      EXPECT_EQ(index.Find(query), walked)
+          << testing::PrintToString(std::wstring(query)) << " " << ignore_case;
+    }
+  }
+}
+
+TEST(NameIndex, GrowsFromWhereItStoodAndEmptiesWithClear) {
+  const std::vector<std::wstring> list = {L"a", L"B", L"b", L"c"};
+  hkbh::NameIndex index(true);
+  index.Append(list[0]);
+  index.Append(list[1]);
+  EXPECT_EQ(index.Find(L"c"), std::nullopt);
+  index.Append(list[2]);
+  index.Append(list[3]);
+  EXPECT_EQ(index.Find(L"b"), std::optional<size_t>(1)) << "the first of two equal names";
+  EXPECT_EQ(index.Find(L"C"), std::optional<size_t>(3));
+  index.Clear();
+  EXPECT_EQ(index.covered(), 0u);
+  EXPECT_EQ(index.Find(L"a"), std::nullopt);
+  index.Append(list[3]);
+  EXPECT_EQ(index.Find(L"c"), std::optional<size_t>(0)) << "positions count again from the start";
 }
 
 TEST(ExcludeList, AddsOncePerNameIgnoringCase) {
@@ -230,13 +279,29 @@ TEST(VersionText, ReadAsScanfReadsFourShortParts) {
 }
 
 TEST(VersionText, WrittenWithBuildBeforeRevision) {
-  hkbh::PackageVersion v;
-  v.major = 10;
-  v.minor = 1910;
-  v.revision = 7;
-  v.build = 65535;
-  EXPECT_EQ(hkbh::FormatVersionText(v), L"10.1910.65535.7");
-  EXPECT_EQ(hkbh::ParseVersionText(hkbh::FormatVersionText(v)), v);
+  struct Case {
+    uint16_t major, minor, build, revision;
+    const wchar_t* text;
+  };
+  const Case cases[] = {
+      {10, 1910, 65535, 7, L"10.1910.65535.7"},
+      {0, 0, 0, 0, L"0.0.0.0"},
+      {1, 20, 300, 4000, L"1.20.300.4000"},
+      {65535, 65535, 65535, 65535, L"65535.65535.65535.65535"},  // fills the buffer
+      {9, 10, 99, 100, L"9.10.99.100"},
+  };
+  for (const Case& c : cases) {
+    hkbh::PackageVersion v;
+    v.major = c.major;
+    v.minor = c.minor;
+    v.build = c.build;
+    v.revision = c.revision;
+    EXPECT_EQ(hkbh::FormatVersionText(v), c.text);
+    wchar_t buffer[hkbh::kVersionTextChars];
+    hkbh::FormatVersionText(v, buffer);
+    EXPECT_EQ(std::wstring(buffer), c.text);
+    EXPECT_EQ(hkbh::ParseVersionText(hkbh::FormatVersionText(v)), v);
+  }
 }
 
 TEST(FlagText, NumberTruthOrNothing) {

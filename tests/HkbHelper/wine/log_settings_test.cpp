@@ -3,12 +3,14 @@
 
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <optional>
 #include <regex>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "app_name_list.h"
 #include "hkbh_log.h"
 #include "hkbh_reg.h"
 #include "hkbtest/harness.h"
@@ -48,6 +50,89 @@ class LogOn : public testing::Test {
   std::optional<hkbtest::ScopedEnv> m_local;
   std::wstring m_folder;
 };
+
+// Catalogue lookups answer alike with the log on (every record compared, each
+// comparison traced) and off (looked up by name), through adds made either
+// way, a clear and adds after it, in other letter case.
+TEST_F(LogOn, CatalogueLookupsAnswerAlikeWithTheLogOnAndOff) {
+  enum Op { kAddShortcut, kAddPackage, kHasShortcut, kPackage, kClear };
+  struct Step {
+    Op op;
+    const wchar_t* name;
+    int value;  // the add's HRESULT; the lookup's answer (a package's major version, 0 for none)
+  };
+  const Step steps[] = {
+      {kAddShortcut, L"C:\\Start\\Notes.lnk", S_OK},
+      {kAddShortcut, L"C:\\Start\\Mail.lnk", S_OK},
+      {kAddShortcut, L"c:\\start\\NOTES.LNK", S_FALSE},
+      {kAddShortcut, L"C:\\Start\\\x00c9t\x00e9.lnk", S_OK},
+      {kHasShortcut, L"C:\\START\\mail.lnk", 1},
+      {kHasShortcut, L"C:\\Start\\Other.lnk", 0},
+      {kHasShortcut, L"C:\\Start\\\x00e9T\x00c9.lnk", 0},  // only A-Z fold
+      {kAddPackage, L"Fam_A", 1},
+      {kAddPackage, L"Fam_B", 2},
+      {kAddPackage, L"Fam_A", 3},
+      {kPackage, L"Fam_A", 1},
+      {kPackage, L"fam_a", 0},
+      {kPackage, L"Fam_B", 2},
+      {kPackage, L"Fam_C", 0},
+      {kClear, L"", 0},
+      {kHasShortcut, L"C:\\Start\\Notes.lnk", 0},
+      {kPackage, L"Fam_A", 0},
+      {kAddShortcut, L"C:\\START\\NOTES.lnk", S_OK},
+      {kAddPackage, L"Fam_A", 4},
+      {kHasShortcut, L"c:\\start\\notes.LNK", 1},
+      {kPackage, L"Fam_A", 4},
+      {kAddShortcut, L"C:\\Start\\Notes.lnk", S_FALSE},
+  };
+  CHkbhAppNameList list;
+  bool log = false;
+  for (const Step& s : steps) {
+    const std::string what = hkbtest::Utf8(s.name);
+    switch (s.op) {
+      case kAddShortcut:
+      case kAddPackage:
+        log = !log;  // adds are made alternately with the log on and off
+        HkbhSetLogSwitch(log ? TRUE : FALSE);
+        if (s.op == kAddShortcut)
+          EXPECT_EQ(list.AddDesktopApp(L"x", s.name), s.value) << what;
+        else
+          list.AddMetroPackage(std::make_unique<CHkbhPackage>(
+              s.name, L"", L"", HkbhVersion{static_cast<uint16_t>(s.value), 0, 0, 0}, FALSE, TRUE));
+        break;
+      case kClear: list.Clear(); break;
+      case kHasShortcut:
+      case kPackage:
+        for (const BOOL on : {TRUE, FALSE}) {
+          HkbhSetLogSwitch(on);
+          const size_t before = LogText().size();
+          int answer = 0;
+          if (s.op == kHasShortcut) {
+            answer = list.IsInDesktopAppList(s.name);
+          } else {
+            const CHkbhPackage* found = list.GetPackage(s.name);
+            answer = found ? found->Version().major : 0;
+          }
+          EXPECT_EQ(answer, s.value) << what << (on ? " log on" : " log off");
+          // With the log on every record is asked; with it off nothing is written.
+          const std::string written = LogText().substr(before);
+          const char* compare =
+              s.op == kHasShortcut ? "]CHkbhDesktopApp::IsSameShortcut(" : "]CHkbhPackage::IsThisPackage(";
+          size_t asked = 0;
+          for (size_t at = written.find(compare); at != std::string::npos; at = written.find(compare, at + 1))
+            ++asked;
+          const size_t records = s.op == kHasShortcut ? list.DesktopAppCount() : list.PackageCount();
+          if (!on)
+            EXPECT_EQ(written, "") << what;
+          else if (s.value == 0)
+            EXPECT_EQ(asked, records) << what << ": a miss asks every record";
+          else
+            EXPECT_GE(asked, 1u) << what;
+        }
+        break;
+    }
+  }
+}
 
 std::string LocalStamp() {
   SYSTEMTIME t;
