@@ -113,7 +113,7 @@ HRESULT WINAPI HkbhGetAppDisplayNameByPFN(const wchar_t* packageFamilyName, wcha
 
 void WINAPI HkbhReleaseString(void* string) {
   const HkbhTrace trace(kExportReleaseString);
-  hkb::LocalPtr<void>(string).reset();  // nothing for a null pointer
+  if (string != nullptr) ::LocalFree(string);  // a block the library handed out
   trace.Out();
 }
 
