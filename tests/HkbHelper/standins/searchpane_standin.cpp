@@ -2,7 +2,12 @@
 // low-level keyboard hook watches every key event; Windows key + Q brings up
 // a window of the class "SearchPane" in the foreground, Shift + Insert while it
 // shows takes the clipboard text, and Enter sends it away (or not, see below).
-// It ends when its thread receives WM_QUIT.
+// It ends when its main thread receives WM_QUIT.
+//
+// The hook runs on a thread of its own that does nothing but queue the event
+// for the window's thread: the system waits only so long for a low-level hook,
+// and on a loaded machine the window's work (hiding, holding the clipboard,
+// writing records) could outlast that and lose the next key event.
 //
 // Records under the stand-in name "searchpane", in the order things happen:
 //   ready                                   the hook is in place
@@ -24,6 +29,7 @@
 
 #include <cstring>
 #include <deque>
+#include <mutex>
 #include <string>
 
 #include "hkbstandin/records.h"
@@ -39,7 +45,8 @@ constexpr UINT_PTR kGrabTimer = 2;
 constexpr wchar_t kGrabbedText[] = L"text of the program that holds the clipboard";
 
 HWND s_pane = nullptr;
-std::deque<KBDLLHOOKSTRUCT> s_events;
+std::mutex s_eventsLock;
+std::deque<KBDLLHOOKSTRUCT> s_events;  // guarded by s_eventsLock
 bool s_winDown = false;
 bool s_shiftDown = false;
 bool s_shown = false;
@@ -48,14 +55,44 @@ long s_hold = 0;
 long s_stayed = 0;
 std::wstring s_text = L"(search)";
 
-// The hook only queues the event: the work happens in the thread's message
-// loop right after it, in the order the events came.
+// The hook only queues the event: the work happens in the window thread's
+// message loop, in the order the events came.
 LRESULT CALLBACK KeyboardHook(int code, WPARAM wparam, LPARAM lparam) {
   if (code == HC_ACTION) {
-    s_events.push_back(*reinterpret_cast<const KBDLLHOOKSTRUCT*>(lparam));
+    {
+      const std::lock_guard<std::mutex> lock(s_eventsLock);
+      s_events.push_back(*reinterpret_cast<const KBDLLHOOKSTRUCT*>(lparam));
+    }
     ::PostMessageW(s_pane, kKeysArrived, 0, 0);
   }
   return ::CallNextHookEx(nullptr, code, wparam, lparam);
+}
+
+bool NextEvent(KBDLLHOOKSTRUCT& k) {
+  const std::lock_guard<std::mutex> lock(s_eventsLock);
+  if (s_events.empty()) return false;
+  k = s_events.front();
+  s_events.pop_front();
+  return true;
+}
+
+// The hook thread: sets the hook, says whether it did, and pumps until WM_QUIT.
+struct HookThread {
+  HINSTANCE instance;
+  HANDLE placed;  // set once the hook is in place (or failed)
+  bool ok = false;
+};
+
+DWORD WINAPI RunHook(void* param) {
+  auto* t = static_cast<HookThread*>(param);
+  HHOOK hook = ::SetWindowsHookExW(WH_KEYBOARD_LL, KeyboardHook, t->instance, 0);
+  t->ok = hook != nullptr;
+  ::SetEvent(t->placed);
+  if (!hook) return 1;
+  MSG msg;
+  while (::GetMessageW(&msg, nullptr, 0, 0) > 0) ::DispatchMessageW(&msg);
+  ::UnhookWindowsHookEx(hook);
+  return 0;
 }
 
 std::wstring BrowserSetting() {
@@ -143,13 +180,11 @@ void Handle(const KBDLLHOOKSTRUCT& k) {
 
 LRESULT CALLBACK PaneProc(HWND wnd, UINT msg, WPARAM wparam, LPARAM lparam) {
   switch (msg) {
-    case kKeysArrived:
-      while (!s_events.empty()) {
-        const KBDLLHOOKSTRUCT k = s_events.front();
-        s_events.pop_front();
-        Handle(k);
-      }
+    case kKeysArrived: {
+      KBDLLHOOKSTRUCT k;
+      while (NextEvent(k)) Handle(k);
       return 0;
+    }
     case WM_TIMER:
       if (wparam == kHoldTimer || wparam == kGrabTimer) {
         ::KillTimer(wnd, wparam);
@@ -183,15 +218,23 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
   s_pane = ::CreateWindowExW(WS_EX_TOPMOST | WS_EX_TOOLWINDOW, kClass, L"Search", WS_POPUP | WS_BORDER, 340,
                              40, 600, 60, nullptr, nullptr, instance, nullptr);
   if (!s_pane) return 2;
-  HHOOK hook = ::SetWindowsHookExW(WH_KEYBOARD_LL, KeyboardHook, instance, 0);
-  if (!hook) return 3;
+  HookThread hook{instance, ::CreateEventW(nullptr, TRUE, FALSE, nullptr)};
+  if (!hook.placed) return 3;
+  DWORD hook_thread_id = 0;
+  HANDLE hook_thread = ::CreateThread(nullptr, 0, RunHook, &hook, 0, &hook_thread_id);
+  if (!hook_thread) return 3;
+  ::WaitForSingleObject(hook.placed, INFINITE);
+  ::CloseHandle(hook.placed);
+  if (!hook.ok) return 3;
   hkbstandin::AppendRecord(kName, {L"ready"});
   MSG msg;
   while (::GetMessageW(&msg, nullptr, 0, 0) > 0) {
     ::TranslateMessage(&msg);
     ::DispatchMessageW(&msg);
   }
-  ::UnhookWindowsHookEx(hook);
+  ::PostThreadMessageW(hook_thread_id, WM_QUIT, 0, 0);
+  ::WaitForSingleObject(hook_thread, INFINITE);
+  ::CloseHandle(hook_thread);
   ::DestroyWindow(s_pane);
   return 0;
 }

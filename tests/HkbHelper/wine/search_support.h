@@ -97,6 +97,7 @@ class SearchPane {
 
  private:
   hkbtest::StandinScope m_scope;
+  hkbtest::ScopedRegValue m_unmanaged;
   hkb::UniqueHandle m_process;
   DWORD m_thread = 0;
   bool m_ready = false;
