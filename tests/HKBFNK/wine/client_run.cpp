@@ -87,7 +87,7 @@ Trace RunClient(const ClientSetup& setup, const std::vector<std::wstring>& comma
     PROCESS_INFORMATION pi = {};
     if (hkbtest::CreateProcessPatiently(nullptr, cmdline, FALSE, DETACHED_PROCESS, StandinFolder().c_str(),
                                         si, pi)) {
-      run.finished = ::WaitForSingleObject(pi.hProcess, 60000) == WAIT_OBJECT_0;
+      run.finished = ::WaitForSingleObject(pi.hProcess, setup.waitMs) == WAIT_OBJECT_0;
       if (!run.finished) ::TerminateProcess(pi.hProcess, 99);
       ::GetExitCodeProcess(pi.hProcess, &run.exitCode);
       ::CloseHandle(pi.hThread);

@@ -46,7 +46,8 @@ struct ClientSetup {
   std::string scenario;
   const wchar_t* version = nullptr;  // Wine's name of the Windows version for the caller, or none
   bool powerStandin = true;
-  bool quiet = false;  // the stand-ins keep no trace, only the caller's results are written
+  bool quiet = false;    // the stand-ins keep no trace, only the caller's results are written
+  DWORD waitMs = 60000;  // how long the caller may run before it is ended
 };
 
 Trace RunClient(const ClientSetup& setup, const std::vector<std::wstring>& commands);
