@@ -4,11 +4,19 @@
 // its (hidden) main window, closes it and leaves its message loop. With "/com"
 // it only enters and leaves a single-threaded COM apartment, the least that
 // any activation costs; ole32 is then bound at run time, so that the plain run
-// does not load it.
+// does not load it. With "/hub" it makes, bare and in the launcher's order,
+// every platform call a launcher start with "/HUB" makes up to its activation:
+// the common controls, the dialog class copied and registered, the Program
+// Files folder asked twice and the two libraries looked for there, the command
+// line split, then COM, the activation manager and its ActivateApplication.
 #include <windows.h>
+#include <commctrl.h>
 #include <objbase.h>
+#include <shlobj.h>
+#include <shobjidl.h>
 
 #include <cwchar>
+#include <initializer_list>
 
 namespace {
 
@@ -36,10 +44,61 @@ int RunEmptyWindow(HINSTANCE instance) {
   return 0;
 }
 
+template <typename F>
+F Bind(HMODULE module, const char* name) {
+  return reinterpret_cast<F>(reinterpret_cast<void*>(::GetProcAddress(module, name)));
+}
+
+int RunHubCalls(HINSTANCE instance) {
+  const HMODULE comctl32 = ::LoadLibraryW(L"comctl32.dll");
+  const HMODULE shell32 = ::LoadLibraryW(L"shell32.dll");
+  const HMODULE ole32 = ::LoadLibraryW(L"ole32.dll");
+  if (!comctl32 || !shell32 || !ole32) return 1;
+  const auto initControls =
+      Bind<BOOL(WINAPI*)(const INITCOMMONCONTROLSEX*)>(comctl32, "InitCommonControlsEx");
+  const auto folder = Bind<BOOL(WINAPI*)(HWND, LPWSTR, int, BOOL)>(shell32, "SHGetSpecialFolderPathW");
+  const auto split = Bind<LPWSTR*(WINAPI*)(LPCWSTR, int*)>(shell32, "CommandLineToArgvW");
+  const auto init = Bind<HRESULT(WINAPI*)(LPVOID, DWORD)>(ole32, "CoInitializeEx");
+  const auto create =
+      Bind<HRESULT(WINAPI*)(REFCLSID, LPUNKNOWN, DWORD, REFIID, LPVOID*)>(ole32, "CoCreateInstance");
+  const auto uninit = Bind<void(WINAPI*)()>(ole32, "CoUninitialize");
+  if (!initControls || !folder || !split || !init || !create || !uninit) return 1;
+
+  const INITCOMMONCONTROLSEX controls = {sizeof controls, ICC_WIN95_CLASSES};
+  initControls(&controls);
+  WNDCLASSW dialog = {};
+  if (!::GetClassInfoW(instance, L"#32770", &dialog)) return 1;
+  dialog.hInstance = instance;
+  dialog.lpszClassName = L"HkbTestEmptyDialogCopy";
+  if (!::RegisterClassW(&dialog)) return 1;
+  for (const wchar_t* file : {L"\\ZEVHKB\\DSPMODE.dll", L"\\ZEVHKB\\HkbHelper.dll"}) {
+    wchar_t path[MAX_PATH] = {};
+    folder(nullptr, path, CSIDL_PROGRAM_FILES, FALSE);
+    if (std::wcslen(path) + std::wcslen(file) < MAX_PATH) std::wcscat(path, file);
+    if (const HMODULE library = ::LoadLibraryW(path)) ::FreeLibrary(library);
+  }
+  int count = 0;
+  if (LPWSTR* elements = split(::GetCommandLineW(), &count)) ::LocalFree(elements);
+
+  HRESULT hr = init(nullptr, COINIT_APARTMENTTHREADED);
+  if (FAILED(hr)) return 1;
+  IApplicationActivationManager* manager = nullptr;
+  hr = create(CLSID_ApplicationActivationManager, nullptr, CLSCTX_INPROC_SERVER,
+              IID_IApplicationActivationManager, reinterpret_cast<void**>(&manager));
+  if (SUCCEEDED(hr) && manager) {
+    DWORD processId = 0;
+    hr = manager->ActivateApplication(L"HkbTest.Floor_0000000000000!App", nullptr, AO_NONE, &processId);
+    manager->Release();
+  }
+  uninit();
+  return SUCCEEDED(hr) ? 0 : 1;
+}
+
 }  // namespace
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, LPWSTR commandLine, int) {
   if (commandLine && std::wcsstr(commandLine, L"/window")) return RunEmptyWindow(instance);
+  if (commandLine && std::wcsstr(commandLine, L"/hub")) return RunHubCalls(instance);
   if (!commandLine || !std::wcsstr(commandLine, L"/com")) return 0;
   const HMODULE ole32 = ::LoadLibraryW(L"ole32.dll");
   if (!ole32) return 1;
