@@ -1,6 +1,11 @@
 // Timing of the catalogue file under Wine (built, not run by the tests):
 // save and load of a large catalogue and an exclusion query over it, beside
 // the bare XmlLite passes over the same file as a baseline from the same run.
+// The floors are what a load and a save cannot do without: every attribute
+// value read and kept; the document written to a fresh temporary file beside
+// the catalogue, flushed to the disk and renamed over it, after a look for
+// temporary files of killed saves. The plain passes (values dropped, written
+// in place) are printed for scale.
 //   hkbhelper_catalogue_bench [packages apps-per-package desktop-apps runs]
 #include <windows.h>
 #include <shlwapi.h>
@@ -27,8 +32,9 @@ struct Times {
   double best() const { return *std::min_element(ms.begin(), ms.end()); }
 };
 
-// Every node and every attribute value of the file, read and dropped.
-HRESULT BareRead(const wchar_t* path, size_t& attributes) {
+// Every node and every attribute value of the file, read and dropped, or
+// read and kept (`kept` not null).
+HRESULT BareRead(const wchar_t* path, size_t& attributes, std::vector<std::wstring>* kept = nullptr) {
   hkb::ComPtr<IXmlReader> reader;
   HRESULT hr = HkbhOpenXmlReader(path, reader);
   if (FAILED(hr)) return hr;
@@ -37,20 +43,51 @@ HRESULT BareRead(const wchar_t* path, size_t& attributes) {
     if (type != XmlNodeType_Element) continue;
     for (HRESULT a = reader->MoveToFirstAttribute(); a == S_OK; a = reader->MoveToNextAttribute()) {
       const WCHAR* value;
-      reader->GetValue(&value, nullptr);
+      UINT length = 0;
+      reader->GetValue(&value, &length);
+      if (kept) kept->emplace_back(value, length);
       ++attributes;
     }
   }
   return hr == S_FALSE ? S_OK : hr;
 }
 
-// The same document shape written straight from constant texts.
+// The same document shape written straight from constant texts into `stream`.
+HRESULT BareWriteTo(IStream* stream, int packages, int apps, int desktop);
+
+// Written in place.
 HRESULT BareWrite(const wchar_t* path, int packages, int apps, int desktop) {
   hkb::ComPtr<IStream> stream;
-  HRESULT hr = ::SHCreateStreamOnFileW(path, STGM_CREATE | STGM_WRITE, stream.put());
-  if (FAILED(hr)) return hr;
+  const HRESULT hr = ::SHCreateStreamOnFileW(path, STGM_CREATE | STGM_WRITE, stream.put());
+  return FAILED(hr) ? hr : BareWriteTo(stream.get(), packages, apps, desktop);
+}
+
+// Written as a save must write it: a look for leftover temporary files, a
+// fresh temporary file in the same folder, flushed to the disk, renamed over
+// the file.
+HRESULT BareSafeWrite(const std::wstring& folder, const std::wstring& path, int packages, int apps,
+                      int desktop) {
+  WIN32_FIND_DATAW entry;
+  const HANDLE find = ::FindFirstFileW((folder + L"anl*.tmp").c_str(), &entry);
+  if (find != INVALID_HANDLE_VALUE) ::FindClose(find);
+  wchar_t temp[MAX_PATH];
+  if (!::GetTempFileNameW(folder.c_str(), L"anl", 0, temp)) return HRESULT_FROM_WIN32(::GetLastError());
+  HRESULT hr = BareWrite(temp, packages, apps, desktop);
+  if (SUCCEEDED(hr)) {
+    const HANDLE file = ::CreateFileW(temp, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                      OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE || !::FlushFileBuffers(file)) hr = HRESULT_FROM_WIN32(::GetLastError());
+    if (file != INVALID_HANDLE_VALUE) ::CloseHandle(file);
+  }
+  if (SUCCEEDED(hr) && !::MoveFileExW(temp, path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+    hr = HRESULT_FROM_WIN32(::GetLastError());
+  if (FAILED(hr)) ::DeleteFileW(temp);
+  return hr;
+}
+
+HRESULT BareWriteTo(IStream* stream, int packages, int apps, int desktop) {
   hkb::ComPtr<IXmlWriter> w;
-  hr = HkbhCreateXmlWriter(stream.get(), w);
+  const HRESULT hr = HkbhCreateXmlWriter(stream, w);
   if (FAILED(hr)) return hr;
   w->WriteStartDocument(XmlStandalone_Omit);
   w->WriteStartElement(nullptr, L"Applications", nullptr);
@@ -89,17 +126,18 @@ int main(int argc, char** argv) {
   const int packages = argc > 1 ? std::atoi(argv[1]) : 5000;
   const int apps = argc > 2 ? std::atoi(argv[2]) : 3;
   const int desktop = argc > 3 ? std::atoi(argv[3]) : 2000;
-  const int runs = argc > 4 ? std::atoi(argv[4]) : 7;
+  const int runs = argc > 4 ? std::atoi(argv[4]) : 15;
 
   const std::wstring path = hkbtest::TempFolder() + L"hkbh_bench_AppNameList.xml";
   const std::wstring bare = hkbtest::TempFolder() + L"hkbh_bench_bare.xml";
+  const std::wstring safe = hkbtest::TempFolder() + L"hkbh_bench_safe.xml";
 
   CHkbhAppNameList source;
   hkbhtest::BuildLargeCatalogue(source, packages, apps, desktop);
   const size_t records =
       static_cast<size_t>(packages) * static_cast<size_t>(apps + 1) + static_cast<size_t>(desktop);
 
-  Times save, load, exclude, bare_read, bare_write;
+  Times save, load, exclude, bare_read, bare_write, kept_read, safe_write;
   size_t loaded_packages = 0, loaded_desktop = 0, attributes = 0, excluded = 0;
   for (int r = 0; r < runs; ++r) {
     double t0 = hkbtest::NowMs();
@@ -134,11 +172,27 @@ int main(int argc, char** argv) {
     t0 = hkbtest::NowMs();
     BareWrite(bare.c_str(), packages, apps, desktop);
     bare_write.add(hkbtest::NowMs() - t0);
+
+    size_t counted = 0;
+    t0 = hkbtest::NowMs();
+    {
+      std::vector<std::wstring> values;
+      BareRead(path.c_str(), counted, &values);
+    }
+    kept_read.add(hkbtest::NowMs() - t0);
+
+    t0 = hkbtest::NowMs();
+    if (FAILED(BareSafeWrite(hkbtest::TempFolder(), safe, packages, apps, desktop))) {
+      std::printf("the floor's save failed\n");
+      return 1;
+    }
+    safe_write.add(hkbtest::NowMs() - t0);
   }
   WIN32_FILE_ATTRIBUTE_DATA info = {};
   ::GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &info);
   ::DeleteFileW(path.c_str());
   ::DeleteFileW(bare.c_str());
+  ::DeleteFileW(safe.c_str());
 
   const double total = save.median() + load.median();
   std::printf("catalogue: %d packages x %d apps, %d desktop apps (%zu records), file %lu bytes, %d runs\n",
@@ -154,5 +208,17 @@ int main(int argc, char** argv) {
               bare_read.median(), load.median() / bare_read.median());
   std::printf("baseline: bare XmlLite write, same shape median %8.1f ms  -> save/bare write = %.2f\n",
               bare_write.median(), save.median() / bare_write.median());
+  std::printf("floor: bare read keeping every value     median %8.1f ms  -> load/floor = %.2f\n",
+              kept_read.median(), load.median() / kept_read.median());
+  std::printf("floor: bare write, temporary file, flush, rename median %8.1f ms  -> save/floor = %.2f\n",
+              safe_write.median(), save.median() / safe_write.median());
+  // Rows for ./hkb bench: path|now|floor|unit|floor is
+  std::printf("row: catalogue load|%.1f|%.1f|ms|bare XmlLite read\n", load.median(), bare_read.median());
+  std::printf("row:   same, against the read it must make|%.1f|%.1f|ms|bare read keeping every value\n",
+              load.median(), kept_read.median());
+  std::printf("row: catalogue save|%.1f|%.1f|ms|bare XmlLite write\n", save.median(), bare_write.median());
+  std::printf(
+      "row:   same, against the save it must make|%.1f|%.1f|ms|bare write, temporary file, flush, rename\n",
+      save.median(), safe_write.median());
   return 0;
 }
