@@ -18,6 +18,8 @@
 #include <cwchar>
 #include <initializer_list>
 
+#include "hkb/com.h"
+
 namespace {
 
 LRESULT CALLBACK MainProc(HWND wnd, UINT msg, WPARAM wparam, LPARAM lparam) {

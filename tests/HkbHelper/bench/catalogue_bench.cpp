@@ -17,8 +17,10 @@
 #include <vector>
 
 #include "app_name_list.h"
+#include "catalogue_logic.h"
 #include "catalogue_samples.h"
 #include "hkb/com.h"
+#include "hkb/unique.h"
 #include "xml_io.h"
 #include "hkbtest/timing.h"
 #include "hkbtest/env.h"
@@ -68,16 +70,18 @@ HRESULT BareWrite(const wchar_t* path, int packages, int apps, int desktop) {
 HRESULT BareSafeWrite(const std::wstring& folder, const std::wstring& path, int packages, int apps,
                       int desktop) {
   WIN32_FIND_DATAW entry;
-  const HANDLE find = ::FindFirstFileW((folder + L"anl*.tmp").c_str(), &entry);
-  if (find != INVALID_HANDLE_VALUE) ::FindClose(find);
+  {  // the look for temporary files of killed saves, closed before the save
+    const hkb::UniqueFind leftovers(
+        ::FindFirstFileW((folder + hkbh::kCatalogueTempPrefix + L"*.tmp").c_str(), &entry));
+  }
   wchar_t temp[MAX_PATH];
-  if (!::GetTempFileNameW(folder.c_str(), L"anl", 0, temp)) return HRESULT_FROM_WIN32(::GetLastError());
+  if (!::GetTempFileNameW(folder.c_str(), hkbh::kCatalogueTempPrefix, 0, temp))
+    return HRESULT_FROM_WIN32(::GetLastError());
   HRESULT hr = BareWrite(temp, packages, apps, desktop);
   if (SUCCEEDED(hr)) {
-    const HANDLE file = ::CreateFileW(temp, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                      OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE || !::FlushFileBuffers(file)) hr = HRESULT_FROM_WIN32(::GetLastError());
-    if (file != INVALID_HANDLE_VALUE) ::CloseHandle(file);
+    const hkb::UniqueFile file(::CreateFileW(temp, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                             OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file || !::FlushFileBuffers(file.get())) hr = HRESULT_FROM_WIN32(::GetLastError());
   }
   if (SUCCEEDED(hr) && !::MoveFileExW(temp, path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
     hr = HRESULT_FROM_WIN32(::GetLastError());

@@ -32,6 +32,7 @@
 #include <mutex>
 #include <string>
 
+#include "hkb/unique.h"
 #include "hkbstandin/records.h"
 #include "hkbtest/clipboard.h"
 
@@ -218,13 +219,13 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
   s_pane = ::CreateWindowExW(WS_EX_TOPMOST | WS_EX_TOOLWINDOW, kClass, L"Search", WS_POPUP | WS_BORDER, 340,
                              40, 600, 60, nullptr, nullptr, instance, nullptr);
   if (!s_pane) return 2;
-  HookThread hook{instance, ::CreateEventW(nullptr, TRUE, FALSE, nullptr)};
-  if (!hook.placed) return 3;
+  const hkb::UniqueHandle placed(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
+  if (!placed) return 3;
+  HookThread hook{instance, placed.get()};
   DWORD hook_thread_id = 0;
-  HANDLE hook_thread = ::CreateThread(nullptr, 0, RunHook, &hook, 0, &hook_thread_id);
+  const hkb::UniqueHandle hook_thread(::CreateThread(nullptr, 0, RunHook, &hook, 0, &hook_thread_id));
   if (!hook_thread) return 3;
-  ::WaitForSingleObject(hook.placed, INFINITE);
-  ::CloseHandle(hook.placed);
+  ::WaitForSingleObject(placed.get(), INFINITE);
   if (!hook.ok) return 3;
   hkbstandin::AppendRecord(kName, {L"ready"});
   MSG msg;
@@ -233,8 +234,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
     ::DispatchMessageW(&msg);
   }
   ::PostThreadMessageW(hook_thread_id, WM_QUIT, 0, 0);
-  ::WaitForSingleObject(hook_thread, INFINITE);
-  ::CloseHandle(hook_thread);
+  ::WaitForSingleObject(hook_thread.get(), INFINITE);
   ::DestroyWindow(s_pane);
   return 0;
 }
